@@ -1,0 +1,23 @@
+// Fuzz target: any datagram must parse without reading or writing out of bounds, and every
+// accepted one must leave two terminated texts that fit their blocks.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "parser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // An exact-size heap copy lets AddressSanitizer see any read past the datagram.
+    char* datagram = static_cast<char*>(std::malloc(size ? size : 1));
+    if (size) std::memcpy(datagram, data, size);
+
+    char host[syslogparse::kHostBlockSize];
+    char message[syslogparse::kMessageBlockSize];
+    if (syslogparse::ParseDatagram(datagram, size, "192.0.2.1", host, message)) {
+        if (std::memchr(host, 0, sizeof host) == nullptr) std::abort();
+        if (std::memchr(message, 0, sizeof message) == nullptr) std::abort();
+        if (size == 0 || datagram[0] != '<') std::abort();
+    }
+    std::free(datagram);
+    return 0;
+}

@@ -1,0 +1,74 @@
+// Public interface of the receiver library OVSyslog.dll.
+#pragma once
+
+#include <windows.h>
+
+#ifdef OVSYSLOG_BUILD
+#define OVSYSLOG_API __declspec(dllexport)
+#else
+#define OVSYSLOG_API __declspec(dllimport)
+#endif
+
+// Result codes: 0xF0MMCCCC, MM the layer (08 socket, 0C datagram thread, 03 message object).
+constexpr int SYSLOG_OK = 0;
+constexpr int SYSLOG_E_STARTUP = static_cast<int>(0xF0080001u);  // socket library start-up failed
+constexpr int SYSLOG_E_SOCKET = static_cast<int>(0xF0080002u);   // UDP socket could not be created
+constexpr int SYSLOG_E_WAIT = static_cast<int>(0xF0080003u);     // nothing read in this wait
+constexpr int SYSLOG_E_BIND = static_cast<int>(0xF0080004u);     // port could not be bound
+constexpr int SYSLOG_E_NODATA = static_cast<int>(0xF00C0001u);   // datagram thread got no bytes
+constexpr int SYSLOG_E_STATE = static_cast<int>(0xF0030007u);    // state other than 1 refused
+
+// Registry layout shared by the library and the console add-in (root HKEY_LOCAL_MACHINE).
+constexpr const char* OVSYSLOG_REG_KEY = "Software\\Telmora\\Orvane\\OVSyslog";
+constexpr const char* OVTRAP_REG_KEY = "Software\\Telmora\\Orvane\\OVTrap";
+constexpr const char* OVSYSLOG_REG_PORT = "AuthPort";
+constexpr const char* OVSYSLOG_REG_STATUS = "Status";
+constexpr int OVSYSLOG_DEFAULT_PORT = 514;
+
+class CSyslogImpl;
+class CSyslogMinitor;
+
+// Receiver callback: owns the message object and both of its text blocks from the call on.
+typedef unsigned int (*SyslogCallback)(CSyslogMinitor* message);
+
+// One received message: its source host and its text.
+class OVSYSLOG_API CSyslog {
+public:
+    CSyslog(int a = 1, int b = 1);
+    virtual ~CSyslog();
+    // Both texts are malloc blocks that the caller frees; deleting the object leaves them alone.
+    virtual char* getMessage() = 0;
+    virtual char* getHost() = 0;
+    virtual int reserved(unsigned long a, unsigned long b) = 0;
+    // 0 when the datagram was accepted and both texts are stored, -1 when it was refused.
+    virtual int parse(const char* data, int length, const char* source) = 0;
+
+protected:
+    int m_iArg;
+    CSyslogImpl* m_pImpl;
+};
+
+class OVSYSLOG_API CSyslogMinitor : public CSyslog {
+public:
+    CSyslogMinitor(int a, int b);
+    virtual ~CSyslogMinitor();
+
+    // Binds the port and receives until stopTrap; 0 after a stop, else an open failure code.
+    static int accept(SyslogCallback callback);
+    static void stopTrap();
+    static void setRadiusPort(int port);
+    static int getRadiusPort();
+
+    // Writes the service status code; true even when the key is missing.
+    static bool setServiceStatus(int status);
+    // Loads AuthPort; false when it holds something that is not a UDP port.
+    static bool setSyslogProperty();
+
+private:
+    static const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName);
+    static int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,
+                            const char* data);
+
+    static int m_iSocketPort;
+    static int m_iTrapStatus;
+};

@@ -1,0 +1,64 @@
+#include "udp_socket.h"
+
+#include "OVSyslog.h"
+
+namespace {
+
+// Started once per process and never cleaned up; kept even when the start-up failed, so that it is
+// tried only once.
+WSADATA* g_startup = nullptr;
+
+}  // namespace
+
+CUdpSocket::~CUdpSocket() = default;
+
+int CUdpSocket::open(int port) {
+    if (g_startup == nullptr) {
+        g_startup = new WSADATA{};
+        if (WSAStartup(MAKEWORD(2, 2), g_startup) != 0) return SYSLOG_E_STARTUP;
+    }
+
+    m_hSocket = socket(AF_INET, SOCK_DGRAM, 0);
+    if (m_hSocket == INVALID_SOCKET) return SYSLOG_E_SOCKET;
+
+    int size = kReceiveBufferBytes;
+    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<u_short>(port & 0xFFFF));
+    if (bind(m_hSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) == SOCKET_ERROR) {
+        close();  // the next open makes a new socket; this one would only leak
+        return SYSLOG_E_BIND;
+    }
+    return 0;
+}
+
+int CUdpSocket::receive(char* buffer, int capacity, std::uint32_t* address, std::uint16_t* port,
+                        unsigned int waitMs) {
+    if (waitMs != 0) {
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(m_hSocket, &readable);
+        timeval timeout = {static_cast<long>(waitMs / 1000), static_cast<long>((waitMs % 1000) * 1000)};
+        if (select(0, &readable, nullptr, nullptr, &timeout) <= 0) return SYSLOG_E_WAIT;
+    }
+
+    sockaddr_in from = {};
+    int fromLength = sizeof from;
+    int n = recvfrom(m_hSocket, buffer, capacity, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    *address = from.sin_addr.s_addr;
+    *port = ntohs(from.sin_port);
+    if (n == SOCKET_ERROR) {
+        // The buffer then holds the datagram's first capacity bytes: keep them.
+        return WSAGetLastError() == WSAEMSGSIZE ? capacity : SYSLOG_E_WAIT;
+    }
+    return n;
+}
+
+int CUdpSocket::close() {
+    int result = closesocket(m_hSocket);
+    m_hSocket = INVALID_SOCKET;
+    return result;
+}

@@ -1,0 +1,116 @@
+"""Running our Windows programs under Wine from Python tests and benchmarks.
+
+Wine's system processes (services.exe, explorer.exe, ...) are started on demand and inherit the
+caller's standard handles; a pipe given to them never closes. So every program here writes to a
+temporary file that is read back when it ends, never to a pipe.
+"""
+import os
+import socket
+import subprocess
+import tempfile
+import time
+
+PREFIX = os.environ.get("OVS_WINEPREFIX", "")
+ARCH = os.environ.get("OVS_WINEARCH", "win64")
+BIN = os.environ.get("OVS_BIN", "")
+TOOLS = os.environ.get("OVS_TOOLS", os.path.join(os.path.dirname(__file__), ".."))
+LOADER = "/usr/lib/wine/wine" if ARCH == "win32" else "/usr/lib/wine/wine64"
+
+
+def env():
+    e = dict(os.environ)
+    e.update(WINEPREFIX=PREFIX, WINEARCH=ARCH, WINEDEBUG=e.get("WINEDEBUG", "-all"),
+             WINELOADER=LOADER, WINEDLLOVERRIDES=e.get("WINEDLLOVERRIDES", "mscoree,mshtml="))
+    return e
+
+
+def prefix_up():
+    subprocess.run([os.path.join(TOOLS, "wine-prefix"), "up", PREFIX, ARCH], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+
+
+def bin_path(name):
+    """Unix path of a built binary."""
+    return os.path.join(BIN, name)
+
+
+def win_path(unix_path):
+    """Windows path of a Unix path, through Wine's Z: drive."""
+    return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+
+class Result:
+    def __init__(self, returncode, output):
+        self.returncode = returncode
+        self.output = output
+
+    def __repr__(self):
+        return f"Result({self.returncode}, {self.output!r})"
+
+
+def run(*args, timeout=120, check=False):
+    """Runs a Windows program to its end; returns its exit code and its output (stdout+stderr)."""
+    with tempfile.TemporaryFile() as out:
+        p = subprocess.run([LOADER, *args], env=env(), stdin=subprocess.DEVNULL, stdout=out,
+                           stderr=subprocess.STDOUT, timeout=timeout)
+        out.seek(0)
+        text = out.read().decode("latin-1").replace("\r\n", "\n")
+    if check and p.returncode != 0:
+        raise AssertionError(f"{args} exited {p.returncode}: {text}")
+    return Result(p.returncode, text)
+
+
+class Background:
+    """A Windows program left running; its output goes to a file that can be read at any time."""
+
+    def __init__(self, *args):
+        self.out = tempfile.NamedTemporaryFile(delete=False)
+        self.proc = subprocess.Popen([LOADER, *args], env=env(), stdin=subprocess.DEVNULL,
+                                     stdout=self.out, stderr=subprocess.STDOUT)
+
+    def output(self):
+        with open(self.out.name, "rb") as f:
+            return f.read().decode("latin-1").replace("\r\n", "\n")
+
+    def wait_for(self, text, timeout=10):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if text in self.output():
+                return True
+            time.sleep(0.05)
+        return False
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait(10)
+        os.unlink(self.out.name)
+
+
+def reg(*args):
+    return run("reg", *args)
+
+
+def reg_set(key, name, value, kind="REG_SZ"):
+    r = reg("add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
+    assert r.returncode == 0, r
+
+
+def reg_delete_key(key):
+    reg("delete", key, "/f")
+
+
+def sc(*args):
+    return run("sc", *args)
+
+
+def free_udp_port():
+    """A UDP port that nobody on this machine holds right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind(("0.0.0.0", 0))
+        return s.getsockname()[1]
+
+
+def send_udp(port, payload, host="127.0.0.1"):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.sendto(payload if isinstance(payload, bytes) else payload.encode(), (host, port))

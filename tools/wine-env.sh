@@ -1,0 +1,46 @@
+# Sourced by the tools that run our binaries under Wine. Needs OVS_WINEPREFIX and OVS_WINEARCH
+# (win32 or win64); gives ovs_wine, and ovs_prefix_up/ovs_prefix_down for one persistent wineserver.
+export WINEPREFIX="$OVS_WINEPREFIX"
+export WINEARCH="$OVS_WINEARCH"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+if [ "$OVS_WINEARCH" = win32 ]; then OVS_WINELOADER=/usr/lib/wine/wine; else OVS_WINELOADER=/usr/lib/wine/wine64; fi
+export WINELOADER="$OVS_WINELOADER"
+
+ovs_wine() { "$OVS_WINELOADER" "$@"; }
+
+ovs_prefix_up() {
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  (
+    flock 9
+    if [ ! -f "$WINEPREFIX/.ovs-ready" ]; then
+      rm -rf "$WINEPREFIX"
+      "$OVS_WINELOADER" wineboot -i >/dev/null 2>&1 || true
+      # The first session must end before programs start, or a second services.exe may appear.
+      wineserver -w
+      [ -d "$WINEPREFIX/drive_c/windows/system32" ] || { echo "wine prefix $WINEPREFIX was not created" >&2; exit 1; }
+      touch "$WINEPREFIX/.ovs-ready"
+    fi
+    # Exits with 2 when this prefix's server already runs.
+    if wineserver -p </dev/null >/dev/null 2>&1 9>&-; then
+      # Start the session's system processes now, with no terminal or pipe of a test to inherit.
+      "$OVS_WINELOADER" cmd /c exit </dev/null >/dev/null 2>&1 9>&- || true
+    fi
+  ) 9>"$WINEPREFIX.lock"
+}
+
+# Runs a Windows program with its output in a file that is copied out when it ends: Wine's system
+# processes, started on demand, would otherwise keep a caller's pipe open for ever.
+ovs_wine_captured() {
+  local out rc
+  out=$(mktemp)
+  "$OVS_WINELOADER" "$@" </dev/null >"$out" 2>&1 && rc=0 || rc=$?
+  cat "$out"
+  rm -f "$out"
+  return $rc
+}
+
+ovs_prefix_down() {
+  [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1 || true
+}
