@@ -1,0 +1,29 @@
+// The stand-in's behaviour, read from the registry at every call so tests can change it live.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace orvane_comm {
+
+constexpr const char* kSettingsKey = "Software\\Telmora\\Orvane\\StandIn\\Comm";
+constexpr const char* kOutboxDirValue = "OutboxDir";
+constexpr const char* kRefuseFirstValue = "RefuseFirst";
+constexpr const char* kRefuseAllValue = "RefuseAll";
+constexpr const char* kDelayMsValue = "DelayMs";
+constexpr const char* kDefaultOutboxDir = "C:\\OrvaneOutbox";
+// A delay beyond this is taken as this: a stray value must not hang the caller's thread for ever.
+constexpr DWORD kMaxDelayMs = 60000;
+
+struct CommSettings {
+  std::string outboxDir = kDefaultOutboxDir;
+  DWORD refuseFirst = 0;
+  bool refuseAll = false;
+  DWORD delayMs = 0;
+};
+
+// Missing key, missing values and values of the wrong type all give the defaults.
+CommSettings ReadCommSettings();
+
+}  // namespace orvane_comm
