@@ -1,0 +1,157 @@
+// The service's settings in the registry: the port it binds and the status it leaves behind.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "OVSyslog.h"
+#include "registry.h"
+
+namespace {
+
+constexpr int kUnchanged = -12345;  // a port no setting can produce
+
+LONG DeleteSyslogKey() { return RegDeleteKeyA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY); }
+
+bool SyslogKeyExists() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+void CreateSyslogKey() {
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+void SetRaw(const char* name, DWORD type, const void* data, DWORD size) {
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+void SetText(const char* name, const std::string& text) {
+    SetRaw(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+
+bool ReadRaw(const char* name, DWORD* type, std::string* data) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    char buffer[2048];
+    DWORD size = sizeof buffer;
+    LONG r = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return false;
+    data->assign(buffer, size);
+    return true;
+}
+
+class Settings : public ::testing::Test {
+protected:
+    void SetUp() override {
+        DeleteSyslogKey();
+        CreateSyslogKey();
+        CSyslogMinitor::setRadiusPort(kUnchanged);
+    }
+    void TearDown() override { DeleteSyslogKey(); }
+};
+
+TEST_F(Settings, PortComesFromAuthPortTextOrDefaults) {
+    struct {
+        int line;
+        const char* text;  // null: no AuthPort value
+        bool accepted;
+        int port;
+    } cases[] = {
+        {__LINE__, nullptr, true, 514},    {__LINE__, "", true, 514},
+        {__LINE__, "  ", true, 514},       {__LINE__, "1514", true, 1514},
+        {__LINE__, " 600", true, 600},     {__LINE__, "65535", true, 65535},
+        {__LINE__, "abc", false, kUnchanged}, {__LINE__, "70000", false, kUnchanged},
+        {__LINE__, "1514xyz", false, kUnchanged}, {__LINE__, "0", false, kUnchanged},
+        {__LINE__, "-514", false, kUnchanged},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        if (c.text != nullptr) SetText(OVSYSLOG_REG_PORT, c.text);
+        EXPECT_EQ(CSyslogMinitor::setSyslogProperty(), c.accepted) << "case at line " << c.line;
+        EXPECT_EQ(CSyslogMinitor::getRadiusPort(), c.port) << "case at line " << c.line;
+    }
+}
+
+TEST_F(Settings, PortStoredAsNumberIsReadAsItsValue) {
+    struct {
+        DWORD value;
+        bool accepted;
+        int port;
+    } cases[] = {{514, true, 514}, {1514, true, 1514}, {0, false, kUnchanged}, {70000, false, kUnchanged}};
+    for (const auto& c : cases) {
+        SetUp();
+        SetRaw(OVSYSLOG_REG_PORT, REG_DWORD, &c.value, sizeof c.value);
+        EXPECT_EQ(CSyslogMinitor::setSyslogProperty(), c.accepted) << c.value;
+        EXPECT_EQ(CSyslogMinitor::getRadiusPort(), c.port) << c.value;
+    }
+}
+
+TEST_F(Settings, MissingKeyMeansTheDefaultPortAndIsNeverCreated) {
+    ASSERT_EQ(DeleteSyslogKey(), ERROR_SUCCESS);
+    EXPECT_TRUE(CSyslogMinitor::setSyslogProperty());
+    EXPECT_EQ(CSyslogMinitor::getRadiusPort(), 514);
+    EXPECT_TRUE(CSyslogMinitor::setServiceStatus(102)) << "a failed status write is not reported";
+    EXPECT_FALSE(SyslogKeyExists()) << "writing the status created the key";
+}
+
+TEST_F(Settings, StatusIsStoredAsSignedDecimalText) {
+    for (int status : {0, 100, 102, -5}) {
+        EXPECT_TRUE(CSyslogMinitor::setServiceStatus(status));
+        DWORD type = 0;
+        std::string data;
+        ASSERT_TRUE(ReadRaw(OVSYSLOG_REG_STATUS, &type, &data)) << status;
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+        EXPECT_EQ(data, std::to_string(status) + '\0') << "the stored length counts one zero byte";
+    }
+}
+
+TEST_F(Settings, SetValueNameWritesTextOrNumberIntoAnExistingKeyOnly) {
+    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_DWORD, "Number", "514"), 1);
+    DWORD type = 0;
+    std::string data;
+    ASSERT_TRUE(ReadRaw("Number", &type, &data));
+    EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
+    ASSERT_EQ(data.size(), 4u);
+    EXPECT_EQ(*reinterpret_cast<const DWORD*>(data.data()), 514u);
+
+    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, "Empty", ""), 1);
+    ASSERT_TRUE(ReadRaw("Empty", &type, &data));
+    EXPECT_EQ(data, std::string(1, '\0'));
+
+    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_BINARY, "Binary", "x"), 0);
+    EXPECT_FALSE(ReadRaw("Binary", &type, &data)) << "an unsupported type was written";
+
+    // A null sub-key writes into the root key itself.
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    EXPECT_EQ(ovreg::SetValueName(key, nullptr, REG_SZ, "Direct", "yes"), 1);
+    RegCloseKey(key);
+    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Direct"), "yes");
+
+    ASSERT_EQ(DeleteSyslogKey(), ERROR_SUCCESS);
+    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, OVSYSLOG_REG_PORT, "514"), 0);
+    EXPECT_FALSE(SyslogKeyExists()) << "a write created the missing key";
+}
+
+TEST_F(Settings, GetRegInfoGivesEmptyTextForWhatItCannotRead) {
+    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Missing"), "");
+    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, "Software\\NoSuchKeyHere", "AuthPort"), "");
+
+    std::string fits(1023, 'a');
+    SetText("Fits", fits);
+    EXPECT_EQ(std::string(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Fits")), fits);
+    SetText("TooLong", std::string(1024, 'b'));
+    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "TooLong"), "");
+}
+
+}  // namespace
