@@ -1,0 +1,47 @@
+#include "bare_loop.h"
+
+#include <winsock2.h>
+
+#include <cstdio>
+
+#include "bench_handles.h"
+
+namespace {
+
+volatile LONG g_stop = 0;
+
+bool Readable(SOCKET s) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout = {static_cast<long>(kBareWaitMs / 1000), static_cast<long>(kBareWaitMs % 1000 * 1000)};
+    return select(0, &readable, nullptr, nullptr, &timeout) > 0;
+}
+
+}  // namespace
+
+void StopBareLoop() { InterlockedExchange(&g_stop, 1); }
+
+int RunBareLoop(int port, BenchState* state) {
+    OwnedSocket s(socket(AF_INET, SOCK_DGRAM, 0));
+    if (!s.valid()) return 1;
+    int size = kBareReceiveBufferBytes;
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(static_cast<u_short>(port));
+    if (bind(s.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) return 1;
+
+    static char buffer[kBareCapacity + 1];
+    while (InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
+        if (!Readable(s.get())) continue;
+        sockaddr_in from = {};
+        int fromLength = sizeof from;
+        int n = recvfrom(s.get(), buffer, kBareCapacity, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 1) continue;
+        buffer[n] = '\0';
+        state->tally.Count(buffer);
+    }
+    return 0;
+}

@@ -1,0 +1,92 @@
+// receive_bench library|bare PORT: receives a flood on PORT, through the receiver library or
+// through a bare loop, and answers the driver's questions on a control port that it prints.
+#include <winsock2.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "OVSyslog.h"
+#include "bare_loop.h"
+#include "control.h"
+
+namespace {
+
+BenchState* g_state = nullptr;
+
+unsigned int OnMessage(CSyslogMinitor* message) {
+    g_state->callbacks.Enter();
+    char* host = message->getHost();
+    char* text = message->getMessage();
+    g_state->tally.Count(text);
+    std::free(host);
+    std::free(text);
+    delete message;
+    g_state->callbacks.Leave();
+    return 0;
+}
+
+int RunLibrary(int port) {
+    CSyslogMinitor::setRadiusPort(port);
+    int result = CSyslogMinitor::accept(OnMessage);
+    if (result != 0) {
+        std::fprintf(stderr, "receive_bench: the library cannot receive on UDP port %d (result 0x%08X)\n",
+                     port, static_cast<unsigned>(result));
+        return 1;
+    }
+    return 0;
+}
+
+int RunBare(int port) {
+    if (RunBareLoop(port, g_state) != 0) {
+        std::fprintf(stderr, "receive_bench: cannot bind UDP port %d (error %d)\n", port, WSAGetLastError());
+        return 1;
+    }
+    return 0;
+}
+
+bool ParsePort(const char* text, int* port) {
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (*text == '\0' || *end != '\0' || value < 1 || value > 65535) return false;
+    *port = static_cast<int>(value);
+    return true;
+}
+
+int Usage() {
+    std::fprintf(stderr, "usage: receive_bench library|bare PORT  (PORT 1 to 65535)\n");
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int port = 0;
+    if (argc != 3 || !ParsePort(argv[2], &port)) return Usage();
+    bool library = std::strcmp(argv[1], "library") == 0;
+    if (!library && std::strcmp(argv[1], "bare") != 0) return Usage();
+
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
+        std::fprintf(stderr, "receive_bench: the socket library did not start\n");
+        return 1;
+    }
+    static BenchState state;
+    g_state = &state;
+    state.stop = library ? CSyslogMinitor::stopTrap : StopBareLoop;
+    if (!state.tally.ready() || !state.sampler.Start()) {
+        std::fprintf(stderr, "receive_bench: cannot set up the counters\n");
+        return 1;
+    }
+    int control = StartControlChannel(&state);
+    if (control < 0) {
+        std::fprintf(stderr, "receive_bench: cannot open the control channel\n");
+        return 1;
+    }
+    std::printf("receive_bench: %s receiving on UDP port %d, control port %d\n", argv[1], port, control);
+    std::fflush(stdout);
+    int result = library ? RunLibrary(port) : RunBare(port);
+    std::printf("receive_bench: stopped\n");
+    std::fflush(stdout);
+    return result;
+}
