@@ -1,0 +1,77 @@
+#include "registry_values.h"
+
+#include "handles.h"
+#include "multi_sz.h"
+
+namespace orvane_components {
+namespace {
+
+constexpr const char* kUpdateMutexName = "OrvaneComponentsStandInRegistry";
+
+bool QueryRaw(const char* key, const char* name, DWORD wantType, std::string* out) {
+  orvane::UniqueHkey k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
+    return false;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(k.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      type != wantType)
+    return false;
+  std::string data(size, '\0');
+  if (size && RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+                               &size) != ERROR_SUCCESS)
+    return false;
+  data.resize(size);
+  *out = data;
+  return true;
+}
+
+bool SetRaw(const char* key, const char* name, DWORD type, const void* data, size_t size) {
+  orvane::UniqueHkey k;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(),
+                      nullptr) != ERROR_SUCCESS)
+    return false;
+  return RegSetValueExA(k.get(), name, 0, type, static_cast<const BYTE*>(data),
+                        static_cast<DWORD>(size)) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+bool ReadString(const char* key, const char* name, std::string* out) {
+  std::string data;
+  if (!QueryRaw(key, name, REG_SZ, &data)) return false;
+  data.resize(strnlen(data.c_str(), data.size()));  // stored data need not end in NUL
+  *out = data;
+  return true;
+}
+
+bool ReadDword(const char* key, const char* name, DWORD* out) {
+  std::string data;
+  if (!QueryRaw(key, name, REG_DWORD, &data) || data.size() != sizeof(DWORD)) return false;
+  memcpy(out, data.data(), sizeof(DWORD));
+  return true;
+}
+
+std::vector<std::string> ReadMultiSz(const char* key, const char* name) {
+  std::string data;
+  if (!QueryRaw(key, name, REG_MULTI_SZ, &data)) return {};
+  return ParseMultiSz(data.data(), data.size());
+}
+
+bool WriteDword(const char* key, const char* name, DWORD value) {
+  return SetRaw(key, name, REG_DWORD, &value, sizeof(value));
+}
+
+bool WriteMultiSz(const char* key, const char* name, const std::vector<std::string>& strings) {
+  std::string data = FormatMultiSz(strings);
+  return SetRaw(key, name, REG_MULTI_SZ, data.data(), data.size());
+}
+
+bool KeyExists(HKEY root, const std::string& key) {
+  orvane::UniqueHkey k;
+  return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
+}
+
+RegistryUpdateLock::RegistryUpdateLock()
+    : mutex_(CreateMutexA(nullptr, FALSE, kUpdateMutexName)), lock_(mutex_.get()) {}
+
+}  // namespace orvane_components
