@@ -1,0 +1,127 @@
+#include "install.h"
+
+#include <windows.h>
+#include <mbstring.h>
+
+#include <cstdio>
+#include <string>
+
+#include "handles.h"
+#include "service_control.h"
+
+namespace {
+
+void Say(const char* text) {
+    std::fputs(text, stdout);
+    std::fflush(stdout);
+}
+
+void SayLine(const std::string& text) { Say((text + "\n").c_str()); }
+
+UniqueScHandle OpenManager() {
+    return UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+}
+
+DWORD QueryState(SC_HANDLE service) {
+    SERVICE_STATUS status = {};
+    if (!QueryServiceStatus(service, &status)) return 0;
+    return status.dwCurrentState;
+}
+
+// Asks a running service to stop and waits a few seconds; true once it is stopped.
+bool StopBeforeRemoval(SC_HANDLE service) {
+    Say("stop ");
+    Say(kServiceName);
+    Say(".");
+    Sleep(kStopPollMs);
+    DWORD state = QueryState(service);
+    for (DWORD waited = 0; state == SERVICE_STOP_PENDING && waited <= kStopPollLimitMs;) {
+        Say(".");
+        Sleep(kStopPollMs);
+        state = QueryState(service);
+        waited += kStopPollMs;
+    }
+    Say("\n");
+    if (state == SERVICE_STOPPED) {
+        SayLine(std::string(kServiceName) + " stopped.");
+        return true;
+    }
+    SayLine(std::string(kServiceName) + " failed to stop.");
+    SayLine(std::string("please stop service '") + kServiceName + "' in service control panel.");
+    return false;
+}
+
+}  // namespace
+
+void PrintUsage() {
+    SayLine(std::string(kServiceName) + ":");
+    SayLine("\t-i \t install service.");
+    SayLine("\t-u \t uninstall service.");
+}
+
+Switch ParseSwitch(const char* argument) {
+    if (argument == nullptr || (argument[0] != '/' && argument[0] != '-')) return Switch::kUsage;
+    auto is = [&](const char* word) {
+        return _mbsicmp(reinterpret_cast<const unsigned char*>(argument + 1),
+                        reinterpret_cast<const unsigned char*>(word)) == 0;
+    };
+    if (is("i")) return Switch::kInstall;
+    if (is("u")) return Switch::kUninstall;
+    if (is("d")) return Switch::kConsole;
+    return Switch::kUsage;
+}
+
+bool InstallService() {
+    char path[MAX_PATH] = {};
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) {
+        SayLine("get module file name failed.");
+        return false;
+    }
+    UniqueScHandle manager = OpenManager();
+    if (!manager) {
+        SayLine("can't open SCM database.");
+        return false;
+    }
+    // Quoted: with spaces in an unquoted path the manager would try each prefix as a program.
+    std::string command = std::string("\"") + path + "\"";
+    UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
+                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                          SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                          nullptr, nullptr, nullptr, nullptr, nullptr));
+    if (service) {
+        SayLine("install service successed.");
+        return true;
+    }
+    DWORD error = GetLastError();
+    if (error == ERROR_SERVICE_EXISTS) {
+        SayLine("the specified service already exists.");
+    } else if (error == ERROR_DUPLICATE_SERVICE_NAME) {
+        SayLine("the display name already exists in the service control manager database either as a "
+                "service name or as another display name.");
+    } else {
+        Say("install service failed.\n");
+        SayLine("error code: " + std::to_string(error));
+    }
+    return false;
+}
+
+bool UninstallService() {
+    UniqueScHandle manager = OpenManager();
+    if (!manager) {
+        SayLine("can not open SCM database");
+        return false;
+    }
+    UniqueScHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!service) {
+        manager.reset();
+        SayLine(std::string("can't open service: ") + kServiceName);
+        return false;
+    }
+    SERVICE_STATUS status = {};
+    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && !StopBeforeRemoval(service.get()))
+        return false;
+    bool deleted = DeleteService(service.get()) != FALSE;
+    SayLine(std::string(kServiceName) + (deleted ? " uninstall successed." : " uninstall failed."));
+    return true;
+}

@@ -1,0 +1,49 @@
+// The error log and the daily event log, both beside the program file.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+constexpr const char* kErrorLogName = "OVSyslog.log";
+constexpr const char* kEventLogFolder = "evtlog\\";
+constexpr DWORD kEventLogBufferBytes = 0x10000;
+
+// Error-log lines.
+constexpr const char* kLogComFailed = "Failed to initialize COM !";
+constexpr const char* kLogWorkerThreadFailed = "Failed to create Radius handle thread !";
+constexpr const char* kLogPortIncorrect = "Syslog properties : Port is incorrect !";
+constexpr const char* kLogSocketLibFailed = "Failed to initialize syslog Socket lib!";
+constexpr const char* kLogSocketFailed = "Failed to create syslog socket!";
+
+// The directory of the program file with its trailing backslash; empty when there is none.
+std::string ProgramDirectory();
+
+// "YYYY-MM-DD hh:mm:ss\t<message>\r\n".
+std::string ErrorLogLine(const SYSTEMTIME& time, const char* message);
+
+// Appends one whole line in one write, so that lines of concurrent callers never interleave.
+void AppendLine(const std::string& path, const std::string& line);
+
+void WriteErrorLog(const char* message);
+
+// The daily event log: named by the program's start date, flushed by the supervision.
+class CEventLog {
+public:
+    CEventLog();
+    virtual ~CEventLog();
+    CEventLog(const CEventLog&) = delete;
+    CEventLog& operator=(const CEventLog&) = delete;
+
+    // 0 when the file was opened, -1 when it could not be or there is no path.
+    int Flush();
+    const char* path() const { return m_pszPath; }
+
+private:
+    char* m_pszPath = nullptr;
+    char* m_pBuffer = nullptr;
+    DWORD m_dwLength = 0;
+    SYSTEMTIME m_created{};
+};
+
+CEventLog& DailyEventLog();

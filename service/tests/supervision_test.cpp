@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <process.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "supervision.h"
+
+namespace {
+
+volatile LONG g_workerSteps = 0;
+volatile LONG g_allocatorSteps = 0;
+volatile LONG g_allocatorsRun = 0;
+
+// A worker that never cooperates: it allocates and frees for ever.
+unsigned __stdcall BusyWorker(void*) {
+    for (;;) {
+        std::string s(100 + (g_workerSteps % 900), 'w');
+        void* p = std::malloc(s.size() * 3);
+        std::free(p);
+        InterlockedIncrement(&g_workerSteps);
+    }
+}
+
+unsigned __stdcall QuittingWorker(void*) { return 7; }
+
+// Stands for the datagram threads, which keep allocating while the worker is held or ended.
+unsigned __stdcall Allocator(void*) {
+    while (InterlockedCompareExchange(&g_allocatorsRun, 0, 0) != 0) {
+        std::vector<std::string> v(8, std::string(257, 'd'));
+        InterlockedIncrement(&g_allocatorSteps);
+    }
+    return 0;
+}
+
+struct SupervisedRun {
+    CWorkerSupervisor* supervisor;
+    CWorkerSupervisor::Routine routine;
+    bool result;
+};
+
+unsigned __stdcall Supervise(void* p) {
+    auto* run = static_cast<SupervisedRun*>(p);
+    run->result = run->supervisor->Supervise(run->routine);
+    return 0;
+}
+
+HANDLE Start(unsigned(__stdcall* routine)(void*), void* arg) {
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, arg, 0, nullptr));
+}
+
+LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
+
+// True when the counter moves within the time.
+bool Moves(volatile LONG& counter, DWORD ms) {
+    LONG before = Read(counter);
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        if (Read(counter) != before) return true;
+        Sleep(5);
+    }
+    return false;
+}
+
+// The worker is held when its counter stays put for a while (the hold has had time to act).
+bool Held(DWORD settleMs = 200) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < 5000) {
+        Sleep(settleMs / 4);
+        LONG a = Read(g_workerSteps);
+        Sleep(settleMs);
+        if (Read(g_workerSteps) == a) return true;
+    }
+    return false;
+}
+
+bool WaitRunning(CWorkerSupervisor& s) {
+    for (int i = 0; i < 500 && s.request() != kRequestRun; ++i) Sleep(10);
+    return s.request() == kRequestRun;
+}
+
+TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
+    CWorkerSupervisor s;
+    s.RequestPause();
+    s.RequestContinue();
+    EXPECT_EQ(s.request(), kRequestStop) << "requests before the worker exists are ignored";
+
+    SupervisedRun run{&s, BusyWorker, false};
+    HANDLE supervision = Start(Supervise, &run);
+    ASSERT_TRUE(WaitRunning(s));
+    const struct {
+        void (CWorkerSupervisor::*request)();
+        LONG want;
+        const char* what;
+    } steps[] = {
+        {&CWorkerSupervisor::RequestContinue, kRequestRun, "continue while running"},
+        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause"},
+        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause while paused"},
+        {&CWorkerSupervisor::RequestContinue, kRequestRun, "continue"},
+        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause again"},
+        {&CWorkerSupervisor::RequestStop, kRequestStop, "stop while paused"},
+        {&CWorkerSupervisor::RequestContinue, kRequestStop, "continue after stop"},
+        {&CWorkerSupervisor::RequestPause, kRequestStop, "pause after stop"},
+    };
+    for (const auto& step : steps) {
+        (s.*step.request)();
+        EXPECT_EQ(s.request(), step.want) << step.what;
+        Sleep(20);
+    }
+    EXPECT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0) << "stop must end the supervision";
+    CloseHandle(supervision);
+    EXPECT_TRUE(run.result);
+}
+
+TEST(Supervision, PauseHoldsAndStopEndsAWorkerWhileOthersAllocate) {
+    constexpr int kAllocators = 4, kCycles = 25;
+    InterlockedExchange(&g_allocatorsRun, 1);
+    std::vector<HANDLE> allocators;
+    for (int i = 0; i < kAllocators; ++i) allocators.push_back(Start(Allocator, nullptr));
+
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        CWorkerSupervisor s;
+        SupervisedRun run{&s, BusyWorker, false};
+        HANDLE supervision = Start(Supervise, &run);
+        ASSERT_TRUE(WaitRunning(s));
+        ASSERT_TRUE(Moves(g_workerSteps, 2000)) << "worker runs";
+        for (int cycle = 0; cycle < kCycles; ++cycle) {
+            SCOPED_TRACE("cycle " + std::to_string(cycle));
+            s.RequestPause();
+            ASSERT_TRUE(Held(40)) << "pause must hold the worker";
+            ASSERT_TRUE(Moves(g_allocatorSteps, 2000)) << "other threads must not wait on a lock the worker held";
+            s.RequestContinue();
+            ASSERT_TRUE(Moves(g_workerSteps, 2000)) << "continue must let the worker go on";
+        }
+        if (round == 1) {
+            s.RequestPause();
+            ASSERT_TRUE(Held(40));
+        }
+        s.RequestStop();
+        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0) << "stop must end a worker without its help";
+        CloseHandle(supervision);
+        EXPECT_TRUE(run.result);
+        EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
+        EXPECT_TRUE(Moves(g_allocatorSteps, 2000)) << "the heap must be free after the stop";
+    }
+
+    InterlockedExchange(&g_allocatorsRun, 0);
+    WaitForMultipleObjects(static_cast<DWORD>(allocators.size()), allocators.data(), TRUE, INFINITE);
+    for (HANDLE h : allocators) CloseHandle(h);
+}
+
+TEST(Supervision, AWorkerThatEndsByItselfEndsTheSupervision) {
+    CWorkerSupervisor s;
+    SupervisedRun run{&s, QuittingWorker, false};
+    HANDLE supervision = Start(Supervise, &run);
+    EXPECT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
+    CloseHandle(supervision);
+    EXPECT_TRUE(run.result);
+    EXPECT_EQ(s.request(), kRequestStop);
+    s.RequestPause();
+    EXPECT_EQ(s.request(), kRequestStop) << "nothing to pause after the worker ended";
+}
+
+}  // namespace
