@@ -30,6 +30,13 @@ std::vector<Received> g_received;
 std::atomic<int> g_live{0};
 std::atomic<int> g_peak{0};
 HANDLE g_gate = nullptr;  // when set, callbacks wait on it: holds datagram threads alive
+std::atomic<int> g_threadsStarted{0};
+
+// Every thread the process starts passes through here, the loop's datagram threads included.
+void NTAPI CountThreads(PVOID, DWORD reason, PVOID) {
+    if (reason == DLL_THREAD_ATTACH) ++g_threadsStarted;
+}
+extern "C" __attribute__((section(".CRT$XLB"), used)) const PIMAGE_TLS_CALLBACK g_countThreads = CountThreads;
 
 unsigned int Collect(CSyslogMinitor* message) {
     int live = ++g_live;
@@ -223,6 +230,20 @@ TEST_F(ReceiveLoop, HandsEachAcceptedDatagramOverOnceAndNoRefusedOne) {
         if (r.message == "some text") EXPECT_EQ(r.host, "myhost");
         else EXPECT_EQ(r.host, "127.0.0.1");
     }
+}
+
+TEST_F(ReceiveLoop, StartsOneThreadPerDatagramAndNoneForAnEmptyOne) {
+    int port = FreePort();
+    Loop loop(port);
+    Socket sender;
+    WaitForLoop(sender, port);
+
+    int before = g_threadsStarted;
+    for (int i = 0; i < 20; ++i) sender.SendTo(port, "");
+    for (int i = 0; i < 5; ++i) sender.SendTo(port, "<13> counted " + std::to_string(i));
+    ASSERT_TRUE(WaitUntil([] { return ReceivedCount() == 5; }));
+    Sleep(200);
+    EXPECT_EQ(g_threadsStarted - before, 5);
 }
 
 TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
