@@ -23,8 +23,32 @@ std::string ErrorLogLine(const SYSTEMTIME& t, const char* message) {
     return std::string(stamp) + "\t" + message + "\r\n";
 }
 
+namespace {
+
+// Wine does not make an append-only write atomic on its own, so this process takes turns.
+class AppendLock {
+public:
+    AppendLock() { EnterCriticalSection(Section()); }
+    ~AppendLock() { LeaveCriticalSection(Section()); }
+    AppendLock(const AppendLock&) = delete;
+    AppendLock& operator=(const AppendLock&) = delete;
+
+private:
+    struct Section_ {
+        CRITICAL_SECTION cs;
+        Section_() { InitializeCriticalSection(&cs); }
+    };
+    static CRITICAL_SECTION* Section() {
+        static Section_ section;
+        return &section.cs;
+    }
+};
+
+}  // namespace
+
 void AppendLine(const std::string& path, const std::string& line) {
-    // Append-only access makes each write land at the end as one piece, whoever else appends.
+    AppendLock turn;
+    // Append-only access: each write lands at the end as one piece.
     UniqueFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;

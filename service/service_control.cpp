@@ -69,12 +69,12 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
         break;
     case SERVICE_CONTROL_PAUSE:
         Report(SERVICE_PAUSE_PENDING);
-        RequestPause();
+        if (RequestPause()) WaitWorkerSettled();
         Report(SERVICE_PAUSED);
         break;
     case SERVICE_CONTROL_CONTINUE:
         Report(SERVICE_CONTINUE_PENDING);
-        RequestContinue();
+        if (RequestContinue()) WaitWorkerSettled();
         Report(SERVICE_RUNNING);
         break;
     default:

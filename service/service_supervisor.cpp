@@ -7,6 +7,7 @@ CWorkerSupervisor& ServiceSupervisor() {
 }
 
 void SuperviseWorker() { ServiceSupervisor().Supervise(SyslogWorker); }
-void RequestStop() { ServiceSupervisor().RequestStop(); }
-void RequestPause() { ServiceSupervisor().RequestPause(); }
-void RequestContinue() { ServiceSupervisor().RequestContinue(); }
+bool RequestStop() { return ServiceSupervisor().RequestStop(); }
+bool RequestPause() { return ServiceSupervisor().RequestPause(); }
+bool RequestContinue() { return ServiceSupervisor().RequestContinue(); }
+void WaitWorkerSettled() { ServiceSupervisor().WaitSettled(kSettleWaitMs); }

@@ -6,28 +6,49 @@
 #include "log_files.h"
 #include "worker_hold.h"
 
-CWorkerSupervisor::CWorkerSupervisor() : m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+CWorkerSupervisor::CWorkerSupervisor()
+    : m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+      m_actedEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CWorkerSupervisor::~CWorkerSupervisor() {
     if (m_wake != nullptr) CloseHandle(m_wake);
+    if (m_actedEvent != nullptr) CloseHandle(m_actedEvent);
+}
+
+bool CWorkerSupervisor::WaitSettled(DWORD ms) {
+    LONG target = InterlockedCompareExchange(&m_accepted, 0, 0);
+    DWORD start = GetTickCount();
+    while (InterlockedCompareExchange(&m_acted, 0, 0) < target) {
+        DWORD spent = GetTickCount() - start;
+        if (spent >= ms) return false;
+        WaitForSingleObject(m_actedEvent, ms - spent);
+    }
+    return true;
+}
+
+void CWorkerSupervisor::Acted(LONG upTo) {
+    InterlockedExchange(&m_acted, upTo);
+    SetEvent(m_actedEvent);
 }
 
 LONG CWorkerSupervisor::request() const {
     return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_request), 0, 0);
 }
 
-void CWorkerSupervisor::Request(LONG from, LONG to) {
-    if (InterlockedCompareExchange(&m_request, to, from) == from) SetEvent(m_wake);
+bool CWorkerSupervisor::Request(LONG from, LONG to) {
+    if (InterlockedCompareExchange(&m_request, to, from) != from) return false;
+    InterlockedIncrement(&m_accepted);
+    SetEvent(m_wake);
+    return true;
 }
 
-void CWorkerSupervisor::RequestStop() {
-    Request(kRequestRun, kRequestStop);
-    Request(kRequestPause, kRequestStop);
+bool CWorkerSupervisor::RequestStop() {
+    return Request(kRequestRun, kRequestStop) || Request(kRequestPause, kRequestStop);
 }
 
-void CWorkerSupervisor::RequestPause() { Request(kRequestRun, kRequestPause); }
+bool CWorkerSupervisor::RequestPause() { return Request(kRequestRun, kRequestPause); }
 
-void CWorkerSupervisor::RequestContinue() { Request(kRequestPause, kRequestRun); }
+bool CWorkerSupervisor::RequestContinue() { return Request(kRequestPause, kRequestRun); }
 
 bool CWorkerSupervisor::Supervise(Routine routine) {
     UniqueHandleT worker(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, nullptr, 0, nullptr)));
@@ -48,6 +69,8 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
             InterlockedExchange(&m_request, kRequestStop);
             break;
         }
+        // Read before the request, so that a request stored meanwhile is not counted as acted on.
+        LONG accepted = InterlockedCompareExchange(&m_accepted, 0, 0);
         LONG now = request();
         if (now == kRequestStop) break;
         if (now == kRequestRun && held) {
@@ -57,9 +80,11 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
             DailyEventLog().Flush();
             held = HoldThread(worker.get());
         }
+        Acted(accepted);
     }
     DailyEventLog().Flush();
     if (!workerEnded) EndThread(worker.get());
+    Acted(MAXLONG);
     return true;
 }
 

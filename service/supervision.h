@@ -18,23 +18,34 @@ public:
     // the worker has ended when it returns. False when the worker's thread could not be started.
     bool Supervise(Routine routine);
 
-    // Each changes the request when its current value allows it, and wakes the supervision.
-    void RequestStop();
-    void RequestPause();
-    void RequestContinue();
+    // Each changes the request when its current value allows it, and wakes the supervision;
+    // true when it did.
+    bool RequestStop();
+    bool RequestPause();
+    bool RequestContinue();
+    // Waits until the supervision has acted on the last accepted request; false on time-out.
+    bool WaitSettled(DWORD ms);
 
     LONG request() const;
 
 private:
-    void Request(LONG from, LONG to);
+    bool Request(LONG from, LONG to);
+    void Acted(LONG upTo);
 
     volatile LONG m_request = kRequestStop;  // requests before the worker exists are ignored
     HANDLE m_wake;                            // auto-reset: requests in a row fold into one
+    volatile LONG m_accepted = 0;             // requests accepted so far
+    volatile LONG m_acted = 0;                // of those, the ones the supervision acted on
+    HANDLE m_actedEvent;                      // auto-reset: set after each action
 };
 
 // The service's supervisor, running SyslogWorker.
 CWorkerSupervisor& ServiceSupervisor();
+constexpr DWORD kSettleWaitMs = 5000;
+
 void SuperviseWorker();
-void RequestStop();
-void RequestPause();
-void RequestContinue();
+bool RequestStop();
+bool RequestPause();
+bool RequestContinue();
+// So that PAUSED is reported only once the worker is really held, and RUNNING once it goes on.
+void WaitWorkerSettled();

@@ -92,22 +92,25 @@ TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
     HANDLE supervision = Start(Supervise, &run);
     ASSERT_TRUE(WaitRunning(s));
     const struct {
-        void (CWorkerSupervisor::*request)();
+        bool (CWorkerSupervisor::*request)();
+        bool accepted;
         LONG want;
         const char* what;
     } steps[] = {
-        {&CWorkerSupervisor::RequestContinue, kRequestRun, "continue while running"},
-        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause"},
-        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause while paused"},
-        {&CWorkerSupervisor::RequestContinue, kRequestRun, "continue"},
-        {&CWorkerSupervisor::RequestPause, kRequestPause, "pause again"},
-        {&CWorkerSupervisor::RequestStop, kRequestStop, "stop while paused"},
-        {&CWorkerSupervisor::RequestContinue, kRequestStop, "continue after stop"},
-        {&CWorkerSupervisor::RequestPause, kRequestStop, "pause after stop"},
+        {&CWorkerSupervisor::RequestContinue, false, kRequestRun, "continue while running"},
+        {&CWorkerSupervisor::RequestPause, true, kRequestPause, "pause"},
+        {&CWorkerSupervisor::RequestPause, false, kRequestPause, "pause while paused"},
+        {&CWorkerSupervisor::RequestContinue, true, kRequestRun, "continue"},
+        {&CWorkerSupervisor::RequestPause, true, kRequestPause, "pause again"},
+        {&CWorkerSupervisor::RequestStop, true, kRequestStop, "stop while paused"},
+        {&CWorkerSupervisor::RequestContinue, false, kRequestStop, "continue after stop"},
+        {&CWorkerSupervisor::RequestPause, false, kRequestStop, "pause after stop"},
+        {&CWorkerSupervisor::RequestStop, false, kRequestStop, "stop after stop"},
     };
     for (const auto& step : steps) {
-        (s.*step.request)();
+        EXPECT_EQ((s.*step.request)(), step.accepted) << step.what;
         EXPECT_EQ(s.request(), step.want) << step.what;
+        EXPECT_TRUE(s.WaitSettled(5000)) << step.what;
         Sleep(20);
     }
     EXPECT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0) << "stop must end the supervision";
@@ -130,8 +133,11 @@ TEST(Supervision, PauseHoldsAndStopEndsAWorkerWhileOthersAllocate) {
         ASSERT_TRUE(Moves(g_workerSteps, 2000)) << "worker runs";
         for (int cycle = 0; cycle < kCycles; ++cycle) {
             SCOPED_TRACE("cycle " + std::to_string(cycle));
-            s.RequestPause();
-            ASSERT_TRUE(Held(40)) << "pause must hold the worker";
+            ASSERT_TRUE(s.RequestPause());
+            ASSERT_TRUE(s.WaitSettled(5000)) << "the hold must be acknowledged";
+            LONG atHold = Read(g_workerSteps);
+            Sleep(30);
+            ASSERT_EQ(Read(g_workerSteps), atHold) << "the worker must be held once the pause is acknowledged";
             ASSERT_TRUE(Moves(g_allocatorSteps, 2000)) << "other threads must not wait on a lock the worker held";
             s.RequestContinue();
             ASSERT_TRUE(Moves(g_workerSteps, 2000)) << "continue must let the worker go on";
