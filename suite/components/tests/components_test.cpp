@@ -243,6 +243,44 @@ TEST_F(ComponentTest, OtherEntriesAreNotImplemented) {
   for (int slot : {3, 7, 20, 28, 30, 31, 34, 39}) EXPECT_EQ(CallEntry(list, slot), E_NOTIMPL) << slot;
 }
 
+// Loaded directly, as COM loads it: the module stays in use while an object or a lock lives.
+TEST(ComponentsModule, CanUnloadOnlyWhenNothingIsHeld) {
+  HMODULE dll = LoadLibraryA(DllPath().c_str());
+  ASSERT_NE(dll, nullptr);
+  using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  using CanUnloadFn = HRESULT(STDAPICALLTYPE*)();
+  auto getClassObject = reinterpret_cast<GetClassObjectFn>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+  auto canUnload = reinterpret_cast<CanUnloadFn>(
+      reinterpret_cast<void*>(GetProcAddress(dll, "DllCanUnloadNow")));
+  ASSERT_TRUE(getClassObject && canUnload);
+  EXPECT_EQ(canUnload(), S_OK);
+
+  IClassFactory* factory = nullptr;
+  void* none = nullptr;
+  EXPECT_EQ(getClassObject(kBogusClsid, IID_IClassFactory, &none), CLASS_E_CLASSNOTAVAILABLE);
+  ASSERT_EQ(getClassObject(kServerListClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            S_OK);
+  EXPECT_EQ(canUnload(), S_FALSE);
+  IUnknown* outer = factory;  // any non-null outer object asks for aggregation
+  EXPECT_EQ(factory->CreateInstance(outer, IID_IUnknown, &none), CLASS_E_NOAGGREGATION);
+  IUnknown* list = nullptr;
+  ASSERT_EQ(factory->CreateInstance(nullptr, kServerListIid, reinterpret_cast<void**>(&list)), S_OK);
+  EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+  factory->Release();
+  list->AddRef();
+  list->Release();
+  EXPECT_EQ(canUnload(), S_FALSE) << "object and lock still held";
+  list->Release();
+  EXPECT_EQ(canUnload(), S_FALSE) << "lock still held";
+  ASSERT_EQ(getClassObject(kServerListClsid, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            S_OK);
+  factory->LockServer(FALSE);
+  factory->Release();
+  EXPECT_EQ(canUnload(), S_OK);
+  FreeLibrary(dll);
+}
+
 // Last: the others need the registration that this one removes.
 TEST(ComponentsUnregistration, RemovesClassKeys) {
   ASSERT_EQ(RunRegsvr32("/u /s"), 0u);
