@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """Prints the event records that the OrvaneComm stand-in stored in an outbox folder.
 
-    evtdump.py [--follow] OUTBOX_DIR
+    evtdump.py [--follow] [--fields] OUTBOX_DIR
 
 One line per record, tab-separated: destination, host, text, event id, local server id.
+With --fields each record is shown slot by slot instead (fixed codes included), for checking
+a record's layout by eye.
 Backslashes and control characters in a field are escaped (\\t, \\n, \\xNN) so that a record is
 always one line. With --follow the records already stored are printed first, then every record
 appended to any *.evt file (new files included) as soon as it is whole.
@@ -133,9 +135,17 @@ class OutboxReader:
                 yield name, size % RECORD_SIZE
 
 
-def print_records(reader, out, err):
+def format_fields(name, offset, record):
+    f = decode(record)
+    lines = [f"{name} at {offset}:"]
+    lines += [f"  {slot:<12} {off:3} {size:3}  {escape(f[slot])}" for slot, off, size in SLOTS]
+    return "\n".join(lines)
+
+
+def print_records(reader, out, err, fields=False):
     for name, offset, destination, record in reader.new_records():
-        print(format_line(destination, record), file=out, flush=True)
+        text = format_fields(name, offset, record) if fields else format_line(destination, record)
+        print(text, file=out, flush=True)
         for p in problems(record):
             print(f"evtdump: {name} at {offset}: {p}", file=err, flush=True)
 
@@ -144,6 +154,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description="Print the records of an Orvane outbox folder.")
     parser.add_argument("--follow", action="store_true",
                         help="keep running and print each new record as it arrives")
+    parser.add_argument("--fields", action="store_true",
+                        help="show every slot of each record on a line of its own")
     parser.add_argument("outbox", metavar="OUTBOX_DIR", help="the outbox folder (Unix path)")
     args = parser.parse_args(argv)
     reader = OutboxReader(args.outbox)
@@ -151,7 +163,7 @@ def main(argv=None):
         if not os.path.isdir(args.outbox):
             print(f"evtdump: {args.outbox}: no such folder", file=sys.stderr)
             return 2
-        print_records(reader, sys.stdout, sys.stderr)
+        print_records(reader, sys.stdout, sys.stderr, args.fields)
         for name, extra in reader.partial_tails():
             print(f"evtdump: {name}: {extra} bytes at the end do not make a whole record",
                   file=sys.stderr)
@@ -160,7 +172,7 @@ def main(argv=None):
         print(f"evtdump: waiting for {args.outbox} to appear", file=sys.stderr, flush=True)
     try:
         while True:
-            print_records(reader, sys.stdout, sys.stderr)
+            print_records(reader, sys.stdout, sys.stderr, args.fields)
             time.sleep(POLL_SECONDS)
     except KeyboardInterrupt:
         return 0

@@ -93,6 +93,15 @@ class CommandTest(unittest.TestCase):
         self.assertEqual(texts, [("SRV-A", "first"), ("SRV-A", "again"), ("SRV-B", "second")])
         self.assertIn("SRV-A.evt: 3 bytes", p.stderr)
 
+    def test_fields_shows_every_slot(self):
+        self.append("SRV.evt", build(host="h" * 16))
+        p = subprocess.run([sys.executable, EVTDUMP, "--fields", self.outbox],
+                           capture_output=True, text=True, timeout=30)
+        rows = [line.split() for line in p.stdout.splitlines()[1:]]
+        self.assertEqual([r[0] for r in rows], [name for name, _, _ in evtdump.SLOTS])
+        self.assertEqual(rows[3], ["host", "26", "16", "h" * 16])
+        self.assertEqual(rows[4], ["code3", "42", "5", "12"])
+
     def test_missing_folder_is_an_error(self):
         p = subprocess.run([sys.executable, EVTDUMP, os.path.join(self.outbox, "none")],
                            capture_output=True, text=True, timeout=30)
