@@ -25,8 +25,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 PAYLOAD_SIZE = 120            # bytes per datagram, a typical device line
 DRAIN_QUIET_S = 2.0           # the tail has drained when nothing arrived for this long
-DRAIN_LIMIT_S = 120.0
+DRAIN_LIMIT_S = 300.0          # a slow receiver empties a full socket buffer (~20,000) in minutes
 PY_SENDER_SHARE = 4           # Python sends a rate only up to a quarter of its own ceiling
+MIN_RATE = 50                 # the search gives up below this
 PACE_SLACK = 0.97             # below this share of the asked rate the sender, not the receiver, set it
 RMEM_PATH = "/proc/sys/net/core/rmem_max"
 RMEM_TARGET = 8 * 1024 * 1024  # what both receivers ask for in SO_RCVBUF
@@ -176,44 +177,58 @@ class Senders:
         return ("C",) + c_send(self.c_exe, port, rate, seconds, run)
 
 
+def arrivals(st):
+    return st["received"] + st["stale"] + st["unparsed"]
+
+
 def drain(rx):
-    """Polls until nothing more arrives; returns the last stats and when the last datagram came."""
+    """Polls until nothing more arrives; returns the last stats, when the last datagram came and
+    whether the limit cut the wait short."""
     last = rx.stats()
     changed = time.monotonic()
     deadline = changed + DRAIN_LIMIT_S
     while time.monotonic() < deadline:
         time.sleep(0.25)
         now = rx.stats()
-        if now["received"] != last["received"] or now["live"] > 0:
+        if arrivals(now) != arrivals(last) or now["live"] > 0:
             changed = time.monotonic()
         last = now
         if time.monotonic() - changed >= DRAIN_QUIET_S:
-            break
-    return last, changed
+            return last, changed, False
+    return last, changed, True
+
+
+def load():
+    return os.getloadavg()[0]
 
 
 def measure(rx, senders, rate, seconds, run):
     expected = int(rate * seconds + 0.5)
+    drain(rx)  # a tail cut short last time must not fill the socket under this run
     rx.reset(run, expected)
     sender, sent, errors, took = senders.send(rx.port, rate, seconds, run)
     ended = time.monotonic()
-    st, last_arrival = drain(rx)
+    st, last_arrival, cut = drain(rx)
     row = dict(mode=rx.mode, rate=rate, sender=sender, sent=sent, errors=errors,
                sent_rate=sent / took, received=st["received"], lost=st["missing"],
                dups=st["duplicates"], stale=st["stale"], loss=st["missing"] / max(expected, 1),
-               drain=max(0.0, last_arrival - ended), peak_live=st["peak_live"],
+               drain=max(0.0, last_arrival - ended), cut=cut, load=load(),
+               read_rate=st["received"] / max(took, last_arrival - (ended - took)),
+               peak_live=st["peak_live"],
                peak_threads=st["peak_threads"], peak_private=st["peak_private"],
                idle_private=st["idle_private"], paced=sent / took >= rate * PACE_SLACK)
     print_row(row)
     return row
 
 
-ROW_FORMAT = "{:<8} {:>8} {:>6} {:>9} {:>9} {:>9} {:>8} {:>5} {:>7} {:>7} {:>8} {:>8} {:>12}"
+ROW_FORMAT = ("{:<8} {:>7} {:>6} {:>7} {:>8} {:>8} {:>7} {:>4} {:>7} {:>7} {:>7} {:>7} {:>8} "
+              "{:>13} {:>5}")
 
 
 def print_header():
     print(ROW_FORMAT.format("receiver", "rate/s", "sender", "sent/s", "sent", "received", "lost",
-                            "dups", "loss", "drain s", "peak cb", "peak thr", "peak priv MiB"))
+                            "dups", "loss", "drain s", "read/s", "peak cb", "peak thr",
+                            "peak priv MiB", "load"))
 
 
 def print_row(r):
@@ -221,13 +236,15 @@ def print_row(r):
     above = (r["peak_private"] - r["idle_private"]) / 2**20
     print(ROW_FORMAT.format(r["mode"], r["rate"], r["sender"], f"{r['sent_rate']:.0f}", r["sent"],
                             r["received"], r["lost"], r["dups"], f"{100 * r['loss']:.2f}%",
-                            f"{r['drain']:.1f}", r["peak_live"], r["peak_threads"],
-                            f"{mib:.1f} (+{above:.1f})") + ("" if r["paced"] else "  sender-bound"),
+                            f"{r['drain']:.1f}", f"{r['read_rate']:.0f}", r["peak_live"],
+                            r["peak_threads"], f"{mib:.1f} (+{above:.1f})", f"{r['load']:.1f}")
+          + ("" if r["paced"] else "  sender-bound") + ("  drain cut short" if r["cut"] else ""),
           flush=True)
 
 
 def search(rx, senders, args, run_ids):
-    """Doubling rates up to the first with loss, then 2x and 5x the best rate without loss."""
+    """Doubling rates up to the first with loss (halving when the first already loses), then 2x
+    and 5x the best rate without loss."""
     rows, best, rate = [], None, args.start_rate
     while rate <= args.max_rate:
         row = measure(rx, senders, rate, args.seconds, next(run_ids))
@@ -236,6 +253,14 @@ def search(rx, senders, args, run_ids):
             break
         best = row
         rate *= 2
+    # Loss at the first rate: halve down to a rate that the receiver keeps.
+    rate = args.start_rate // 2
+    while best is None and rate >= MIN_RATE:
+        row = measure(rx, senders, rate, args.seconds, next(run_ids))
+        rows.insert(0, row)
+        if not row["lost"]:
+            best = row
+        rate //= 2
     if best is None:
         return rows, None, None, None
     by_rate = {r["rate"]: r for r in rows}
@@ -277,7 +302,8 @@ def machine_facts(ovswine):
     wine = subprocess.run([ovswine.LOADER, "--version"], capture_output=True, text=True,
                           stdin=subprocess.DEVNULL).stdout.strip()
     return (f"machine: {os.cpu_count()} cores, Linux {platform.release()}, {wine}, "
-            f"{ovswine.ARCH} ({ovswine.LOADER}), Python {platform.python_version()}")
+            f"{ovswine.ARCH} ({ovswine.LOADER}), Python {platform.python_version()}, "
+            f"load average {load():.1f} (the load column: at the end of each row)")
 
 
 def summary(results, seconds):
