@@ -202,6 +202,19 @@ TEST_F(CommTest, ManyThreadsNeverInterleave) {
   EXPECT_EQ(lines.size(), 2u) << "a torn or stray line in calls.log";
 }
 
+TEST_F(CommTest, DefaultOutboxWhenUnset) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  RegDeleteValueA(key, "OutboxDir");
+  RegCloseKey(key);
+  std::string stem = "default-" + std::to_string(GetCurrentProcessId());
+  fs::path file = fs::path("C:\\OrvaneOutbox") / (stem + ".evt");
+  EXPECT_EQ(Deliver(stem.c_str(), PatternRecord(1, 1)), 1);
+  EXPECT_EQ(fs::file_size(file), orvane_comm::kRecordSize);
+  std::error_code ec;
+  fs::remove(file, ec);
+}
+
 TEST_F(CommTest, CreatesMissingOutboxFolders) {
   fs::path nested = outbox_ / "deeper" / "still";
   SetString("OutboxDir", nested.string());
