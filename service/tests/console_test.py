@@ -1,0 +1,105 @@
+"""The program's console switches and their messages, against Wine's service manager."""
+import os
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import ovswine  # noqa: E402
+import svctest as t  # noqa: E402
+
+USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n"
+
+
+class ConsoleTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.suite = t.Suite()
+        t.remove_service()
+
+    @classmethod
+    def tearDownClass(cls):
+        t.remove_service()
+        cls.suite.remove()
+
+    def tearDown(self):
+        t.remove_service()
+
+    def test_usage_for_anything_but_a_switch(self):
+        for args in ([], ["-x"], ["/install"], ["i"], ["-"], ["--i"], ["/X", "-i"]):
+            with self.subTest(args=args):
+                r = t.svc(*args)
+                self.assertEqual((r.returncode, r.output), (0, USAGE))
+                self.assertIsNone(t.state(), "nothing may be installed")
+
+    def test_install_switches(self):
+        for switch in ("-i", "/I", "-I", "/i"):
+            with self.subTest(switch=switch):
+                r = t.svc(switch, "ignored")
+                self.assertEqual((r.returncode, r.output), (0, "install service successed.\n"))
+                self.assertEqual(t.state(), t.STOPPED, "installed, not started")
+                again = t.svc(switch)
+                self.assertEqual((again.returncode, again.output), (0, "the specified service already exists.\n"))
+                t.remove_service()
+
+    def test_install_quotes_the_program_path(self):
+        t.svc("-i")
+        q = ovswine.reg("query", t.SERVICE_KEY, "/v", "ImagePath")
+        want = '"' + ovswine.win_path(t.PROGRAM) + '"'
+        self.assertIn(want.lower(), q.output.lower())
+        self.assertIn("0x2", ovswine.reg("query", t.SERVICE_KEY, "/v", "Start").output)  # automatic
+        self.assertIn("0x10", ovswine.reg("query", t.SERVICE_KEY, "/v", "Type").output)  # own process
+
+    def test_uninstall_of_a_stopped_service(self):
+        t.svc("-i")
+        r = t.svc("-u")
+        self.assertEqual((r.returncode, r.output), (0, "OVSyslog uninstall successed.\n"))
+        self.assertIsNone(t.state())
+
+    def test_uninstall_of_a_running_service(self):
+        t.set_port(ovswine.free_udp_port())
+        t.svc("-i")
+        self.assertTrue(t.start())
+        r = t.svc("/U")
+        self.assertEqual(r.returncode, 0)
+        lines = r.output.split("\n")
+        self.assertRegex(lines[0], r"^stop OVSyslog\.\.?$")
+        self.assertEqual(lines[1:], ["OVSyslog stopped.", "OVSyslog uninstall successed.", ""])
+        self.assertIsNone(t.state())
+        self.assertIsNone(t.service_pid(), "the program must have ended")
+
+    def test_uninstall_when_not_installed(self):
+        r = t.svc("-u")
+        self.assertEqual((r.returncode, r.output), (0, "can't open service: OVSyslog\n"))
+
+    def test_console_mode_gives_up_on_a_taken_port(self):
+        holder = t.port_holder()
+        try:
+            t.set_port(holder.getsockname()[1])
+            t.clear_error_log()
+            r = t.svc("-d", timeout=60)
+            self.assertEqual((r.returncode, r.output), (0, ""))
+            self.assertIn(f"\tSyslog Port : {holder.getsockname()[1]} has been used !\r\n", t.error_log())
+            self.assertIn("102", ovswine.reg("query", t.SYSLOG_KEY, "/v", "Status").output)
+        finally:
+            holder.close()
+
+    def test_console_mode_forwards(self):
+        port = ovswine.free_udp_port()
+        t.set_port(port)
+        self.suite.clear()
+        prog = ovswine.Background(t.PROGRAM, "-d")
+        try:
+            got = []
+            deadline = time.monotonic() + 20
+            while not got and time.monotonic() < deadline:
+                ovswine.send_udp(port, "<13>console text")
+                got = self.suite.wait_records("NMS-LOCAL", 1, timeout=1)
+            self.assertTrue(got, "a message in -d mode must be forwarded")
+            self.assertEqual(got[0][92:92 + 13], b"console text\0")
+        finally:
+            prog.stop()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

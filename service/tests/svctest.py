@@ -1,0 +1,209 @@
+"""Driving the installed service "OVSyslog" from outside, as an operator would, for the script tests."""
+import glob
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+import ovswine
+
+SERVICE = "OVSyslog"
+HKLM = "HKLM\\Software\\Telmora\\Orvane"
+SYSLOG_KEY = HKLM + "\\OVSyslog"
+COMM_KEY = HKLM + "\\StandIn\\Comm"
+LOCAL_KEY = HKLM + "\\StandIn\\LocalSystem"
+LIST_KEY = HKLM + "\\StandIn\\ServerList"
+SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\OVSyslog"
+RECORD_SIZE = 220
+
+STOPPED, START_PENDING, STOP_PENDING, RUNNING, CONTINUE_PENDING, PAUSE_PENDING, PAUSED = range(1, 8)
+
+PROGRAM = ovswine.bin_path("OVSyslogSvc.exe")
+ERROR_LOG = ovswine.bin_path("OVSyslog.log")
+
+
+def svc(*args, timeout=120):
+    return ovswine.run(PROGRAM, *args, timeout=timeout)
+
+
+def control(action):
+    """Sends a control through the service manager; the state it reports then, or None on error."""
+    r = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, action)
+    out = r.output.strip()
+    if out.startswith("state "):
+        return int(out.split()[1])
+    return None
+
+
+def state():
+    return control("query")
+
+
+def wait_state(want, timeout=15):
+    deadline = time.monotonic() + timeout
+    now = None
+    while time.monotonic() < deadline:
+        now = state()
+        if now == want:
+            return True
+        time.sleep(0.1)
+    return False
+
+
+def reg_delete_value(key, name):
+    ovswine.reg("delete", key, "/v", name, "/f")
+
+
+def set_port(port):
+    ovswine.reg_set(SYSLOG_KEY, "AuthPort", port)
+
+
+def set_servers(servers):
+    if servers:
+        ovswine.reg_set(LIST_KEY, "Servers", "\\0".join(servers), "REG_MULTI_SZ")
+    else:
+        reg_delete_value(LIST_KEY, "Servers")
+
+
+def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0):
+    ovswine.reg_set(COMM_KEY, "RefuseFirst", refuse_first, "REG_DWORD")
+    ovswine.reg_set(COMM_KEY, "RefuseAll", refuse_all, "REG_DWORD")
+    ovswine.reg_set(COMM_KEY, "DelayMs", delay_ms, "REG_DWORD")
+
+
+def register_components(on=True):
+    dll = ovswine.bin_path("OrvaneComponents.dll")
+    ovswine.run("regsvr32", "/s", *([] if on else ["/u"]), dll, check=False)
+
+
+class Suite:
+    """The suite's stand-ins set up as its installer would, with an outbox of this run's own."""
+
+    def __init__(self, local_id="NMS-LOCAL"):
+        ovswine.prefix_up()
+        self.outbox = tempfile.mkdtemp(prefix="ovs-outbox-")
+        register_components()
+        ovswine.reg_set(SYSLOG_KEY, "AuthPort", 514)
+        ovswine.reg_set(COMM_KEY, "OutboxDir", ovswine.win_path(self.outbox))
+        ovswine.reg_set(LOCAL_KEY, "LocalServerId", local_id)
+        set_servers([])
+        set_delivery()
+
+    def clear(self):
+        for f in glob.glob(os.path.join(self.outbox, "*")):
+            os.unlink(f)
+
+    def records(self, destination):
+        name = os.path.join(self.outbox, destination + ".evt")
+        if not os.path.exists(name):
+            return []
+        data = open(name, "rb").read()
+        assert len(data) % RECORD_SIZE == 0, f"{name}: {len(data)} bytes"
+        return [data[i:i + RECORD_SIZE] for i in range(0, len(data), RECORD_SIZE)]
+
+    def calls(self):
+        """(destination, accepted) for every delivery call, in order."""
+        name = os.path.join(self.outbox, "calls.log")
+        if not os.path.exists(name):
+            return []
+        lines = open(name, "rb").read().decode("latin-1").split("\r\n")
+        return [(l.split("\t")[0], l.split("\t")[1] == "1") for l in lines if l]
+
+    def wait_records(self, destination, count, timeout=15):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if len(self.records(destination)) >= count:
+                return self.records(destination)
+            time.sleep(0.05)
+        return self.records(destination)
+
+    def wait_calls(self, count, timeout=30):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if len(self.calls()) >= count:
+                return self.calls()
+            time.sleep(0.05)
+        return self.calls()
+
+    def remove(self):
+        shutil.rmtree(self.outbox, ignore_errors=True)
+
+
+def error_log():
+    if not os.path.exists(ERROR_LOG):
+        return ""
+    return open(ERROR_LOG, "rb").read().decode("latin-1")
+
+
+def clear_error_log():
+    if os.path.exists(ERROR_LOG):
+        os.unlink(ERROR_LOG)
+
+
+def install():
+    r = svc("-i")
+    assert "install service successed." in r.output or "already exists" in r.output, r
+
+
+def remove_service():
+    """Stops and deletes the service whatever its state."""
+    if state() not in (None, STOPPED):
+        control("stop")
+        wait_state(STOPPED, 20)
+    ovswine.sc("delete", SERVICE)
+    for _ in range(100):
+        if state() is None:
+            return
+        time.sleep(0.1)
+
+
+def start(want=RUNNING, timeout=20):
+    """Starts the service and waits for the state; False when it is not reached."""
+    ovswine.sc("start", SERVICE)
+    return wait_state(want, timeout)
+
+
+def stop():
+    s = control("stop")
+    ok = wait_state(STOPPED, 20)
+    return s, ok
+
+
+def service_pid():
+    """The Unix pid of the running service program in this prefix, or None."""
+    for d in glob.glob("/proc/[0-9]*"):
+        try:
+            cmd = open(d + "/cmdline", "rb").read()
+            if b"OVSyslogSvc.exe" not in cmd:
+                continue
+            env = open(d + "/environ", "rb").read()
+            if ("WINEPREFIX=" + ovswine.PREFIX).encode() + b"\0" in env + b"\0":
+                return int(os.path.basename(d))
+        except OSError:
+            continue
+    return None
+
+
+def threads_and_memory(pid):
+    """(threads, resident KiB) of a Unix process."""
+    threads = rss = 0
+    for line in open(f"/proc/{pid}/status"):
+        if line.startswith("Threads:"):
+            threads = int(line.split()[1])
+        elif line.startswith("VmRSS:"):
+            rss = int(line.split()[1])
+    return threads, rss
+
+
+def port_holder():
+    """A UDP socket bound on a free port, held by this test process."""
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.bind(("0.0.0.0", 0))
+    return s
+
+
+def logger(port, *args):
+    subprocess.run(["logger", "-n", "127.0.0.1", "-P", str(port), *args], check=True,
+                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
