@@ -1,0 +1,214 @@
+"""Messages from real syslog clients through the installed service into the suite's outbox, every
+byte of each record checked; deliveries that refuse; the suite's components missing; a flood."""
+import logging
+import logging.handlers
+import os
+import re
+import socket
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.join(os.environ["OVS_SOURCE"], "service", "tests"))
+import ovswine  # noqa: E402
+import svctest as t  # noqa: E402
+
+LOCAL = "NMS-LOCAL"
+UUID = re.compile(rb"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")
+
+
+def slot(text, size):
+    raw = text.encode("latin-1")[:size]
+    return raw + b"\0" * (size - len(raw))
+
+
+def expected(host, text, event_id, local=LOCAL):
+    """The record as the layout rules give it, assembled by hand."""
+    return (slot("70", 5) + slot("1", 5) + slot(local, 16) + slot(host, 16) + slot("12", 5) +
+            slot("1", 5) + slot(event_id.decode(), 40) + slot(text[:127], 128))
+
+
+class ForwardTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.suite = t.Suite(LOCAL)
+        t.remove_service()
+        t.install()
+
+    @classmethod
+    def tearDownClass(cls):
+        t.remove_service()
+        t.register_components()
+        cls.suite.remove()
+
+    def setUp(self):
+        self.port = ovswine.free_udp_port()
+        t.set_port(self.port)
+        t.set_servers([])
+        t.set_delivery()
+        self.suite.clear()
+
+    def tearDown(self):
+        if t.state() != t.STOPPED:
+            t.stop()
+
+    def start(self):
+        self.assertTrue(t.start())
+        # RUNNING comes before the socket is bound: wait until a probe is forwarded.
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            ovswine.send_udp(self.port, "<13>probe")
+            if self.suite.wait_records(LOCAL, 1, timeout=0.5):
+                break
+        self.assertTrue(self.suite.records(LOCAL), "the service does not forward")
+        time.sleep(0.5)
+        self.suite.clear()
+
+    def check_record(self, record, host, text, local=LOCAL):
+        event_id = record[52:88]
+        self.assertRegex(event_id, UUID)
+        self.assertEqual(record, expected(host, text, event_id, local))
+        return event_id
+
+    def test_real_clients_give_exact_records(self):
+        self.start()
+        h15, h16 = "h" * 14 + "1", "switch-core-0016"
+        t127, t128 = "a" * 126 + "b", "c" * 127 + "d"
+        stamp = time.strftime("%b %e %H:%M:%S")
+        cases = [  # how it is sent, host and text the record must carry
+            ("logger rfc3164", lambda: t.logger(self.port, "--rfc3164", "-t", "tag", "link down"),
+             socket.gethostname(), "tag: link down"),
+            ("host of 15", lambda: ovswine.send_udp(self.port, f"<13>{stamp} {h15} up"), h15, "up"),
+            ("host of 16", lambda: ovswine.send_udp(self.port, f"<13>{stamp} {h16} up"), h16, "up"),
+            ("text of 127", lambda: ovswine.send_udp(self.port, "<13>" + t127), "127.0.0.1", t127),
+            ("text of 128", lambda: ovswine.send_udp(self.port, "<13>" + t128), "127.0.0.1", t128[:127]),
+        ]
+        for name, send, host, text in cases:
+            with self.subTest(name):
+                self.suite.clear()
+                send()
+                got = self.suite.wait_records(LOCAL, 1)
+                self.assertEqual(len(got), 1)
+                self.check_record(got[0], host[:16], text)
+
+    def test_rfc5424_and_python_handler(self):
+        self.start()
+        t.logger(self.port, "--rfc5424", "-t", "app", "five four two four")
+        got = self.suite.wait_records(LOCAL, 1)
+        self.assertEqual(len(got), 1)
+        text = got[0][92:].split(b"\0")[0].decode()
+        self.assertTrue(text.startswith("1 ") and text.endswith("five four two four"), text)
+        self.check_record(got[0], "127.0.0.1", text)
+
+        self.suite.clear()
+        log = logging.getLogger("ovs-e2e")
+        handler = logging.handlers.SysLogHandler(address=("127.0.0.1", self.port))
+        log.addHandler(handler)
+        try:
+            log.warning("from python")
+        finally:
+            log.removeHandler(handler)
+            handler.close()
+        got = self.suite.wait_records(LOCAL, 1)
+        self.assertEqual(len(got), 1)
+        self.check_record(got[0], "127.0.0.1", "from python")
+
+    def test_two_listed_servers_give_three_records_in_order(self):
+        t.set_servers(["NMS-A", "NMS-B"])
+        self.start()
+        ovswine.send_udp(self.port, "<13>three ways")
+        self.suite.wait_calls(3)
+        time.sleep(0.5)
+        self.assertEqual([d for d, ok in self.suite.calls()], [LOCAL, "NMS-A", "NMS-B"])
+        ids = []
+        for dest in (LOCAL, "NMS-A", "NMS-B"):
+            got = self.suite.records(dest)
+            self.assertEqual(len(got), 1, dest)
+            ids.append(self.check_record(got[0], "127.0.0.1", "three ways"))
+        self.assertEqual(len(set(ids)), 3, "each record has its own UUID")
+
+    def test_delivery_refusing_twice_then_accepting(self):
+        self.start()
+        t.set_delivery(refuse_first=2)
+        t.stop()  # the refusals count per process
+        self.start_fresh()
+        ovswine.send_udp(self.port, "<13>third time")
+        calls = self.suite.wait_calls(3)
+        time.sleep(1.5)
+        self.assertEqual(self.suite.calls(), [(LOCAL, False), (LOCAL, False), (LOCAL, True)])
+        self.check_record(self.suite.records(LOCAL)[0], "127.0.0.1", "third time")
+
+    def start_fresh(self):
+        """Starts with the delivery as configured, without a probe message."""
+        self.suite.clear()
+        self.assertTrue(t.start())
+        time.sleep(1.0)
+
+    def test_delivery_refusing_always(self):
+        t.set_servers(["NMS-A"])
+        t.set_delivery(refuse_all=1)
+        self.start_fresh()
+        ovswine.send_udp(self.port, "<13>never")
+        calls = self.suite.wait_calls(20, timeout=40)
+        time.sleep(1.5)
+        calls = self.suite.calls()
+        self.assertEqual(calls, [(LOCAL, False)] * 10 + [("NMS-A", False)] * 10)
+        self.assertEqual(t.state(), t.RUNNING)
+
+    def test_components_not_registered(self):
+        t.register_components(False)
+        try:
+            self.start_fresh()
+            ovswine.send_udp(self.port, "<13>no components")
+            self.suite.wait_calls(1)
+            time.sleep(0.5)
+            self.assertEqual(self.suite.calls(), [("", True)], "one record, to an empty destination")
+            got = self.suite.records("_empty_")
+            self.assertEqual(len(got), 1)
+            self.check_record(got[0], "127.0.0.1", "no components", local="")
+            self.assertEqual(t.state(), t.RUNNING)
+        finally:
+            t.register_components(True)
+
+    def test_flood_refused_stays_up_bounded_and_recovers(self):
+        t.set_delivery(refuse_all=1)
+        self.start_fresh()
+        pid = t.service_pid()
+        self.assertIsNotNone(pid)
+        running = True
+
+        def flood():
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                i = 0
+                while running:
+                    s.sendto(f"<13>flood {i}".encode(), ("127.0.0.1", self.port))
+                    i += 1
+                    if i % 20 == 0:
+                        time.sleep(0.01)
+
+        sender = threading.Thread(target=flood)
+        sender.start()
+        peak_threads = peak_rss = 0
+        try:
+            for _ in range(20):
+                time.sleep(1)
+                threads, rss = t.threads_and_memory(pid)
+                peak_threads, peak_rss = max(peak_threads, threads), max(peak_rss, rss)
+        finally:
+            running = False
+            sender.join()
+        self.assertEqual(t.state(), t.RUNNING)
+        self.assertLess(peak_threads, 128 + 40, "datagram threads must stay bounded")
+        self.assertLess(peak_rss, 400 * 1024, "memory must stay bounded")
+        t.set_delivery()
+        self.suite.clear()
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and not self.suite.records(LOCAL):
+            ovswine.send_udp(self.port, "<13>after the flood")
+            time.sleep(0.5)
+        self.assertTrue(self.suite.records(LOCAL), "the service must recover")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
