@@ -24,6 +24,11 @@ PROGRAM = ovswine.bin_path("OVSyslogSvc.exe")
 ERROR_LOG = ovswine.bin_path("OVSyslog.log")
 
 
+def _read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def svc(*args, timeout=120):
     return ovswine.run(PROGRAM, *args, timeout=timeout)
 
@@ -99,7 +104,7 @@ class Suite:
         name = os.path.join(self.outbox, destination + ".evt")
         if not os.path.exists(name):
             return []
-        data = open(name, "rb").read()
+        data = _read(name)
         assert len(data) % RECORD_SIZE == 0, f"{name}: {len(data)} bytes"
         return [data[i:i + RECORD_SIZE] for i in range(0, len(data), RECORD_SIZE)]
 
@@ -108,7 +113,7 @@ class Suite:
         name = os.path.join(self.outbox, "calls.log")
         if not os.path.exists(name):
             return []
-        lines = open(name, "rb").read().decode("latin-1").split("\r\n")
+        lines = _read(name).decode("latin-1").split("\r\n")
         return [(l.split("\t")[0], l.split("\t")[1] == "1") for l in lines if l]
 
     def wait_records(self, destination, count, timeout=15):
@@ -134,7 +139,7 @@ class Suite:
 def error_log():
     if not os.path.exists(ERROR_LOG):
         return ""
-    return open(ERROR_LOG, "rb").read().decode("latin-1")
+    return _read(ERROR_LOG).decode("latin-1")
 
 
 def clear_error_log():
@@ -175,10 +180,10 @@ def service_pid():
     """The Unix pid of the running service program in this prefix, or None."""
     for d in glob.glob("/proc/[0-9]*"):
         try:
-            cmd = open(d + "/cmdline", "rb").read()
+            cmd = _read(d + "/cmdline")
             if b"OVSyslogSvc.exe" not in cmd:
                 continue
-            env = open(d + "/environ", "rb").read()
+            env = _read(d + "/environ")
             if ("WINEPREFIX=" + ovswine.PREFIX).encode() + b"\0" in env + b"\0":
                 return int(os.path.basename(d))
         except OSError:
@@ -189,7 +194,7 @@ def service_pid():
 def threads_and_memory(pid):
     """(threads, resident KiB) of a Unix process."""
     threads = rss = 0
-    for line in open(f"/proc/{pid}/status"):
+    for line in _read(f"/proc/{pid}/status").decode().splitlines():
         if line.startswith("Threads:"):
             threads = int(line.split()[1])
         elif line.startswith("VmRSS:"):
