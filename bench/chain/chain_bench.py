@@ -1,0 +1,197 @@
+#!/usr/bin/env python3
+"""Whole-chain benchmark: paced syslog senders at rising rates into the installed service, counting
+the records that reach the stand-in's outbox, beside the same stream into rsyslog (imudp to a file,
+run as a plain process with its own configuration) on another loopback port.
+
+    bench/chain/run.sh [--rates 250,500,1000,1500] [--seconds 30]
+
+Per rate: sent, lost, latency from send to record (median, 99th percentile; the send time travels
+in the text) and, for the service, its peak threads and private bytes. Prints figures; never fails.
+"""
+import argparse
+import os
+import shutil
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "service", "tests"))
+import ovswine  # noqa: E402
+import svctest as t  # noqa: E402
+
+LOCAL = "BENCH-LOCAL"
+POLL = 0.005
+DRAIN = 5.0
+
+
+class Follower(threading.Thread):
+    """Stamps each message as it shows up in a growing file; `parse` yields (rate, seq, sent_ns)."""
+
+    def __init__(self, path, parse):
+        super().__init__(daemon=True)
+        self.path, self.parse = path, parse
+        self.seen = {}  # (rate, seq) -> latency in ms
+        self.offset = 0
+        self.buffer = b""
+        self.running = True
+
+    def run(self):
+        while self.running:
+            self.poll()
+            time.sleep(POLL)
+
+    def poll(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return
+        if not data:
+            return
+        now = time.time_ns()
+        self.offset += len(data)
+        self.buffer += data
+        for item in self.parse(self):
+            if item is not None:
+                rate, seq, sent = item
+                self.seen.setdefault((rate, seq), (now - sent) / 1e6)
+
+
+def parse_text(text):
+    parts = text.split()
+    if len(parts) >= 4 and parts[0] == "bench":
+        try:
+            return int(parts[1]), int(parts[2]), int(parts[3])
+        except ValueError:
+            return None
+    return None
+
+
+def records(follower):
+    while len(follower.buffer) >= t.RECORD_SIZE:
+        rec, follower.buffer = follower.buffer[:t.RECORD_SIZE], follower.buffer[t.RECORD_SIZE:]
+        yield parse_text(rec[92:].split(b"\0")[0].decode("latin-1"))
+
+
+def lines(follower):
+    *done, follower.buffer = follower.buffer.split(b"\n")
+    for line in done:
+        text = line.decode("latin-1")
+        yield parse_text(text[text.find(">") + 1:])
+
+
+RSYSLOG_CONF = """global(workDirectory="{work}")
+module(load="imudp")
+input(type="imudp" address="127.0.0.1" port="{port}")
+template(name="raw" type="string" string="%rawmsg%\\n")
+action(type="omfile" file="{out}" template="raw" asyncWriting="off" flushOnTXEnd="on")
+"""
+
+
+def start_rsyslog(work, port):
+    out = os.path.join(work, "messages")
+    conf = os.path.join(work, "rsyslog.conf")
+    with open(conf, "w") as f:
+        f.write(RSYSLOG_CONF.format(work=work, port=port, out=out))
+    proc = subprocess.Popen(["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "pid")],
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return proc, out
+
+
+def send(rate, seconds, ports):
+    """Paced: message i leaves at start + i / rate. The same message goes to every port."""
+    count = int(rate * seconds)
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        start = time.monotonic()
+        for i in range(count):
+            due = start + i / rate
+            delay = due - time.monotonic()
+            if delay > 0:
+                time.sleep(delay)
+            payload = f"<13>bench {rate} {i} {time.time_ns()}".encode()
+            for p in ports:
+                s.sendto(payload, ("127.0.0.1", p))
+    return count
+
+
+def figures(follower, rate, sent):
+    lat = sorted(v for (r, _), v in follower.seen.items() if r == rate)
+    lost = sent - len(lat)
+    if not lat:
+        return lost, float("nan"), float("nan")
+    p99 = lat[min(len(lat) - 1, int(len(lat) * 0.99))]
+    return lost, statistics.median(lat), p99
+
+
+class Sampler(threading.Thread):
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.pid, self.threads, self.private = pid, 0, 0
+        self.running = True
+
+    def run(self):
+        while self.running:
+            try:
+                for line in open(f"/proc/{self.pid}/status"):
+                    if line.startswith("Threads:"):
+                        self.threads = max(self.threads, int(line.split()[1]))
+                    elif line.startswith("RssAnon:"):
+                        self.private = max(self.private, int(line.split()[1]))
+            except OSError:
+                pass
+            time.sleep(0.1)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--rates", default="250,500,1000,1500")
+    ap.add_argument("--seconds", type=float, default=30)
+    args = ap.parse_args()
+    rates = [int(r) for r in args.rates.split(",")]
+
+    suite = t.Suite(LOCAL)
+    t.remove_service()
+    t.install()
+    port, peer_port = ovswine.free_udp_port(), ovswine.free_udp_port()
+    t.set_port(port)
+    work = tempfile.mkdtemp(prefix="ovs-bench-rsyslog-")
+    rsyslog, peer_out = start_rsyslog(work, peer_port)
+    time.sleep(1)
+    try:
+        if not t.start():
+            print("the service did not start")
+            return
+        time.sleep(2)  # socket bound after RUNNING
+        pid = t.service_pid()
+        ours = Follower(os.path.join(suite.outbox, LOCAL + ".evt"), records)
+        peer = Follower(peer_out, lines)
+        ours.start()
+        peer.start()
+        print(f"{args.seconds:g} s per rate, one message to each receiver per send; machine: {os.cpu_count()} cores")
+        print(f"{'rate/s':>7} {'receiver':>9} {'sent':>7} {'lost':>6} {'p50 ms':>8} {'p99 ms':>8} {'threads':>8} {'private MiB':>12}")
+        for rate in rates:
+            sampler = Sampler(pid)
+            sampler.start()
+            sent = send(rate, args.seconds, [port, peer_port])
+            time.sleep(DRAIN)
+            sampler.running = False
+            for name, f, extra in (("service", ours, f"{sampler.threads:>8} {sampler.private / 1024:>12.1f}"),
+                                   ("rsyslog", peer, f"{'-':>8} {'-':>12}")):
+                lost, p50, p99 = figures(f, rate, sent)
+                print(f"{rate:>7} {name:>9} {sent:>7} {lost:>6} {p50:>8.1f} {p99:>8.1f} {extra}", flush=True)
+        ours.running = peer.running = False
+    finally:
+        t.remove_service()
+        rsyslog.terminate()
+        rsyslog.wait(10)
+        shutil.rmtree(work, ignore_errors=True)
+        suite.remove()
+
+
+if __name__ == "__main__":
+    main()
