@@ -67,6 +67,18 @@ class ControlTest(unittest.TestCase):
             time.sleep(0.1)
         return False
 
+    def wait_port_free(self, timeout=15):
+        import socket
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+                try:
+                    s.bind(("0.0.0.0", self.port))
+                    return True
+                except OSError:
+                    time.sleep(0.1)
+        return False
+
     def send_until_forwarded(self, text, count=1, timeout=20):
         """Sends until `count` records are there; the socket may need a moment after RUNNING."""
         deadline = time.monotonic() + timeout
@@ -163,6 +175,8 @@ class ControlTest(unittest.TestCase):
                     self.assertIn(t.control("stop"), (t.STOPPED, t.STOP_PENDING))
                     self.assertTrue(t.wait_state(t.STOPPED))
                     self.assertTrue(self.wait_gone())
+                    # Under Wine the port can stay bound a moment after the program has ended.
+                    self.assertTrue(self.wait_port_free(), "the port must be given back")
                     self.assertTrue(t.start())
         finally:
             running = False
