@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "dialog_driver.h"
@@ -310,6 +311,64 @@ TEST_F(DialogTest, OpenDialogForTheScreenshot) {
     }
     DeleteFileA(open.c_str());
     EXPECT_TRUE(taken) << "the script took no screenshot";
+}
+
+}  // namespace
+
+namespace {
+
+HWND WaitForWindow(const char* cls, const char* title, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        HWND hwnd = FindWindowA(cls, title);
+        if (hwnd && IsWindowVisible(hwnd)) return hwnd;
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+// The console stand-in in its own process: the add-in's menu, prompt and command.
+TEST_F(DialogTest, ConsoleShowsTheAddinsMenuAndOpensTheDialog) {
+    std::string dll = "\"" + BinPath("Sentrydesk.dll") + "\"";
+    ASSERT_EQ(RunProgram("regsvr32 /s " + dll).exitCode, 0u);
+    std::string outPath = BinPath("console-test.out");
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out;
+    si.hStdError = out;
+    PROCESS_INFORMATION pi = {};
+    std::string line = "\"" + BinPath("Console.exe") + "\"";
+    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    CloseHandle(out);
+    HWND console = WaitForWindow("OrvaneConsole", "Orvane Console", 20000);
+    ASSERT_NE(console, nullptr);
+
+    // Wine does not show another process's menus reliably: the console reports what it built.
+    EXPECT_NE(GetMenu(console), nullptr);
+    std::ifstream reported(outPath.c_str());
+    std::string all((std::istreambuf_iterator<char>(reported)), std::istreambuf_iterator<char>());
+    for (const char* expected : {"menu: A&dvanced\n", "item: &Services Manager... (command 1001)\n",
+                                 "prompt: Configure Trap & Syslog services\n"})
+        EXPECT_NE(all.find(expected), std::string::npos) << expected << " in\n" << all;
+
+    PostMessageA(console, WM_COMMAND, MAKEWPARAM(1001, 0), 0);
+    HWND dialog = WaitForWindow("#32770", kDialogTitle, 20000);
+    ASSERT_NE(dialog, nullptr) << "the menu item did not open the dialog";
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+    EXPECT_FALSE(IsWindow(dialog));
+
+    PostMessageA(console, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    RunProgram("regsvr32 /s /u " + dll);
 }
 
 }  // namespace

@@ -9,6 +9,14 @@ import ovswine
 
 BUILD = os.path.dirname(ovswine.BIN)
 SHOT = os.path.join(BUILD, "servicemgr-dialog.png")
+# A prefix of its own: Wine's desktop process keeps the display it was started with, and the
+# tree's shared prefix has usually started it without one.
+ovswine.PREFIX = os.path.join(BUILD, "wineprefix-display")
+
+
+def stop_server():
+    subprocess.run(["wineserver", "-k"], env=ovswine.env(), stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
 def free_display():
@@ -21,7 +29,6 @@ def free_display():
 class DialogTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        ovswine.prefix_up()
         n = free_display()
         cls.xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24"],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
@@ -31,6 +38,8 @@ class DialogTest(unittest.TestCase):
                 break
             time.sleep(0.05)
         os.environ["DISPLAY"] = f":{n}"
+        stop_server()
+        ovswine.prefix_up()
         ovswine.reg_set(r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
         for program in ("OVTrap.exe", "OVSyslogSvc.exe"):
             ovswine.run(ovswine.bin_path(program), "-i")
@@ -39,6 +48,7 @@ class DialogTest(unittest.TestCase):
     def tearDownClass(cls):
         for program in ("OVTrap.exe", "OVSyslogSvc.exe"):
             ovswine.run(ovswine.bin_path(program), "-u")
+        stop_server()
         cls.xvfb.terminate()
         cls.xvfb.wait(10)
 

@@ -79,12 +79,16 @@ bool LoadAddin(const wchar_t* progId) {
     return g_addin.resources != nullptr;
 }
 
+// Also says on standard output what it built, for whoever drives the console from outside.
 HMENU BuildMenu() {
     HMENU bar = CreateMenu();
     HMENU popup = CreatePopupMenu();
-    AppendMenuA(popup, MF_STRING, kAddinCommand, LoadText(g_addin.resources, g_addin.menuItem).c_str());
-    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup),
-                LoadText(g_addin.resources, g_addin.menuName).c_str());
+    std::string item = LoadText(g_addin.resources, g_addin.menuItem);
+    std::string name = LoadText(g_addin.resources, g_addin.menuName);
+    AppendMenuA(popup, MF_STRING, kAddinCommand, item.c_str());
+    AppendMenuA(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(popup), name.c_str());
+    std::printf("menu: %s\nitem: %s (command %u)\n", name.c_str(), item.c_str(), kAddinCommand);
+    std::fflush(stdout);
     return bar;
 }
 
@@ -97,6 +101,8 @@ std::string PromptLine() {
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_CREATE:
+        std::printf("prompt: %s\n", PromptLine().c_str());
+        std::fflush(stdout);
         CreateWindowA("STATIC", PromptLine().c_str(), WS_CHILD | WS_VISIBLE, 8, 8, 400, 20, hwnd,
                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(kPromptId)), nullptr, nullptr);
         return 0;
