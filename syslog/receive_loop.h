@@ -19,4 +19,5 @@ struct DatagramHandoff {
     std::uint16_t sourcePort;
 };
 
+// Runs the datagram it is started with, then those handed to it while it waits.
 unsigned __stdcall DatagramThread(void* handoff);

@@ -232,18 +232,38 @@ TEST_F(ReceiveLoop, HandsEachAcceptedDatagramOverOnceAndNoRefusedOne) {
     }
 }
 
-TEST_F(ReceiveLoop, StartsOneThreadPerDatagramAndNoneForAnEmptyOne) {
+TEST_F(ReceiveLoop, RunsDatagramsOnDatagramThreadsAndStartsNoneForAnEmptyOne) {
+    int port = FreePort();
+    Loop loop(port);
+    Socket sender;
+    WaitForLoop(sender, port);
+    Sleep(1500);  // the marker's thread has ended its linger by now
+
+    int before = g_threadsStarted;
+    for (int i = 0; i < 20; ++i) sender.SendTo(port, "");
+    Sleep(500);
+    EXPECT_EQ(g_threadsStarted - before, 0) << "an empty datagram started a thread";
+
+    for (int i = 0; i < 5; ++i) sender.SendTo(port, "<13> counted " + std::to_string(i));
+    ASSERT_TRUE(WaitUntil([] { return ReceivedCount() == 5; }));
+    int started = g_threadsStarted - before;
+    EXPECT_GE(started, 1);
+    EXPECT_LE(started, 5) << "more threads than datagrams";
+}
+
+TEST_F(ReceiveLoop, AThreadThatFinishedTakesTheNextDatagram) {
     int port = FreePort();
     Loop loop(port);
     Socket sender;
     WaitForLoop(sender, port);
 
     int before = g_threadsStarted;
-    for (int i = 0; i < 20; ++i) sender.SendTo(port, "");
-    for (int i = 0; i < 5; ++i) sender.SendTo(port, "<13> counted " + std::to_string(i));
-    ASSERT_TRUE(WaitUntil([] { return ReceivedCount() == 5; }));
-    Sleep(200);
-    EXPECT_EQ(g_threadsStarted - before, 5);
+    for (int i = 0; i < 10; ++i) {
+        sender.SendTo(port, "<13> one at a time " + std::to_string(i));
+        ASSERT_TRUE(WaitUntil([i] { return ReceivedCount() == static_cast<std::size_t>(i + 1) && g_live == 0; }));
+        Sleep(20);
+    }
+    EXPECT_LE(g_threadsStarted - before, 1) << "datagrams spaced within the linger each started a thread";
 }
 
 TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
