@@ -120,7 +120,8 @@ def send(rate, seconds, ports):
 
 
 def figures(follower, rate, sent):
-    lat = sorted(v for (r, _), v in follower.seen.items() if r == rate)
+    # The follower thread goes on adding records while this one reads.
+    lat = sorted(v for (r, _), v in list(follower.seen.items()) if r == rate)
     lost = sent - len(lat)
     if not lat:
         return lost, float("nan"), float("nan")
