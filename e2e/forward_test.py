@@ -6,7 +6,6 @@ import os
 import re
 import socket
 import sys
-import threading
 import time
 import unittest
 
@@ -176,28 +175,12 @@ class ForwardTest(unittest.TestCase):
         self.start_fresh()
         pid = t.service_pid()
         self.assertIsNotNone(pid)
-        running = True
-
-        def flood():
-            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-                i = 0
-                while running:
-                    s.sendto(f"<13>flood {i}".encode(), ("127.0.0.1", self.port))
-                    i += 1
-                    if i % 20 == 0:
-                        time.sleep(0.01)
-
-        sender = threading.Thread(target=flood)
-        sender.start()
         peak_threads = peak_rss = 0
-        try:
+        with t.flooding(self.port, pause_every=20):
             for _ in range(20):
                 time.sleep(1)
                 threads, rss = t.threads_and_memory(pid)
                 peak_threads, peak_rss = max(peak_threads, threads), max(peak_rss, rss)
-        finally:
-            running = False
-            sender.join()
         self.assertEqual(t.state(), t.RUNNING)
         self.assertLess(peak_threads, 128 + 40, "datagram threads must stay bounded")
         self.assertLess(peak_rss, 400 * 1024, "memory must stay bounded")

@@ -148,23 +148,8 @@ class ControlTest(unittest.TestCase):
                                      r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tSyslog properties : Port is incorrect !\r\n$")
 
     def test_pause_continue_stop_under_a_flood(self):
-        import socket
-        import threading
         self.assertTrue(t.start())
-        running = True
-
-        def flood():
-            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-                i = 0
-                while running:
-                    s.sendto(f"<13>flood {i}".encode(), ("127.0.0.1", self.port))
-                    i += 1
-                    if i % 50 == 0:
-                        time.sleep(0.01)
-
-        sender = threading.Thread(target=flood)
-        sender.start()
-        try:
+        with t.flooding(self.port, pause_every=50):
             for cycle in range(10):
                 with self.subTest(cycle=cycle):
                     self.assertEqual(t.control("pause"), t.PAUSED)
@@ -178,9 +163,6 @@ class ControlTest(unittest.TestCase):
                     # Under Wine the port can stay bound a moment after the program has ended.
                     self.assertTrue(self.wait_port_free(), "the port must be given back")
                     self.assertTrue(t.start())
-        finally:
-            running = False
-            sender.join()
         self.assertTrue(self.suite.records(LOCAL), "the flood must have been forwarded in part")
 
 

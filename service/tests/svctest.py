@@ -1,10 +1,12 @@
 """Driving the installed service "OVSyslog" from outside, as an operator would, for the script tests."""
+import contextlib
 import glob
 import os
 import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 import ovswine
@@ -212,3 +214,27 @@ def port_holder():
 def logger(port, *args):
     subprocess.run(["logger", "-n", "127.0.0.1", "-P", str(port), *args], check=True,
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+@contextlib.contextmanager
+def flooding(port, pause_every):
+    """Sends syslog datagrams to the port from a thread of its own while the block runs, resting
+    10 ms after every pause_every of them."""
+    done = threading.Event()
+
+    def send():
+        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+            i = 0
+            while not done.is_set():
+                s.sendto(f"<13>flood {i}".encode(), ("127.0.0.1", port))
+                i += 1
+                if i % pause_every == 0:
+                    time.sleep(0.01)
+
+    sender = threading.Thread(target=send)
+    sender.start()
+    try:
+        yield
+    finally:
+        done.set()
+        sender.join()
