@@ -92,5 +92,9 @@ bool RunServiceDispatcher() {
         WaitForSingleObject(g_serviceMainDone, INFINITE);
     WaitForSingleObject(g_handlerIdle, INFINITE);
     Sleep(kHandlerAnswerMs);
+    // Datagram threads may still be inside the heap or the loader. The normal exit runs DLL detach
+    // code and static destructors behind those locks and can hang for ever with the port still
+    // bound; everything worth keeping is on disk by now.
+    TerminateProcess(GetCurrentProcess(), 0);
     return true;
 }
