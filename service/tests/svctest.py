@@ -185,9 +185,11 @@ def service_pid():
             cmd = _read(d + "/cmdline")
             if b"OVSyslogSvc.exe" not in cmd:
                 continue
-            env = _read(d + "/environ")
-            if ("WINEPREFIX=" + ovswine.PREFIX).encode() + b"\0" in env + b"\0":
-                return int(os.path.basename(d))
+            # The service inherits the prefix path as whoever started the prefix spelled it.
+            for var in _read(d + "/environ").split(b"\0"):
+                if var.startswith(b"WINEPREFIX=") and \
+                        os.path.realpath(var[len(b"WINEPREFIX="):]) == os.path.realpath(ovswine.PREFIX).encode():
+                    return int(os.path.basename(d))
         except OSError:
             continue
     return None
