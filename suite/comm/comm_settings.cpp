@@ -1,6 +1,7 @@
 #include "comm_settings.h"
 
 #include "handles.h"
+#include "registry_watch.h"
 
 namespace orvane_comm {
 namespace {
@@ -44,6 +45,11 @@ CommSettings ReadCommSettings() {
   ReadDword(key.get(), kDelayMsValue, &s.delayMs);
   if (s.delayMs > kMaxDelayMs) s.delayMs = kMaxDelayMs;
   return s;
+}
+
+CommSettings CurrentCommSettings() {
+  static orvane::WatchedSettings<CommSettings, ReadCommSettings> settings;
+  return settings.Get();
 }
 
 }  // namespace orvane_comm

@@ -1,4 +1,4 @@
-// The stand-in's behaviour, read from the registry at every call so tests can change it live.
+// The stand-in's behaviour, from the registry; tests change it while the service runs.
 #pragma once
 
 #include <windows.h>
@@ -25,5 +25,8 @@ struct CommSettings {
 
 // Missing key, missing values and values of the wrong type all give the defaults.
 CommSettings ReadCommSettings();
+
+// The settings as they stand now: read again only after something in the registry changed.
+CommSettings CurrentCommSettings();
 
 }  // namespace orvane_comm

@@ -20,20 +20,40 @@ bool ShouldRefuse(const CommSettings& s, unsigned long callNumber) {
   return s.refuseAll || callNumber <= s.refuseFirst;
 }
 
+// Opened once: the mutex lives as long as the process, and so does the outbox guarded by it.
+HANDLE OutboxMutex() {
+  static orvane::UniqueHandle mutex(CreateMutexA(nullptr, FALSE, kOutboxMutexName));
+  return mutex.get();
+}
+
+// Threads of this process queue here, not on the mutex: a released mutex passes to the next
+// waiter, which with a hundred datagram threads waiting is seldom the one running, and deliveries
+// then stall behind it. So at most one thread per process waits on the mutex.
+orvane::CriticalSection& ProcessLock() {
+  static orvane::CriticalSection lock;
+  return lock;
+}
+
+Outbox& TheOutbox() {
+  static Outbox outbox;
+  return outbox;
+}
+
 }  // namespace
 
 extern "C" int __cdecl OrvaneDeliver(const char* destination, const unsigned char* record) {
   unsigned long callNumber = ++g_calls;
-  CommSettings settings = ReadCommSettings();
+  CommSettings settings = CurrentCommSettings();
   if (settings.delayMs) Sleep(settings.delayMs);
 
-  Outbox outbox(settings.outboxDir);
-  if (!outbox.Ensure()) return kRefused;
-  orvane::UniqueHandle mutex(CreateMutexA(nullptr, FALSE, kOutboxMutexName));
-  orvane::MutexLock lock(mutex.get());
+  orvane::CriticalLock inProcess(ProcessLock());
+  orvane::MutexLock lock(OutboxMutex());
   if (!lock.held()) return kRefused;
+  Outbox& outbox = TheOutbox();
+  outbox.UseFolder(settings.outboxDir);
 
-  // A record that could not be written whole is refused, so the caller tries again.
+  // A record that could not be written whole (no folder, a failed write) is refused, so the
+  // caller tries again.
   bool stored = record && !ShouldRefuse(settings, callNumber) &&
                 outbox.AppendRecord(DestinationStem(destination), record, kRecordSize);
   outbox.AppendCall(CallsLogLine(destination, stored));

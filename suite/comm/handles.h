@@ -64,4 +64,29 @@ class MutexLock {
   HANDLE mutex_ = nullptr;
 };
 
+// An in-process lock, and its holder for a scope.
+class CriticalSection {
+ public:
+  CriticalSection() { InitializeCriticalSection(&cs_); }
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+  ~CriticalSection() { DeleteCriticalSection(&cs_); }
+  void Enter() { EnterCriticalSection(&cs_); }
+  void Leave() { LeaveCriticalSection(&cs_); }
+
+ private:
+  CRITICAL_SECTION cs_;
+};
+
+class CriticalLock {
+ public:
+  explicit CriticalLock(CriticalSection& cs) : cs_(cs) { cs_.Enter(); }
+  CriticalLock(const CriticalLock&) = delete;
+  CriticalLock& operator=(const CriticalLock&) = delete;
+  ~CriticalLock() { cs_.Leave(); }
+
+ private:
+  CriticalSection& cs_;
+};
+
 }  // namespace orvane

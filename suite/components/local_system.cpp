@@ -6,6 +6,7 @@
 #include "com_object.h"
 #include "components.h"
 #include "registry_values.h"
+#include "settings_cache.h"
 #include "stubs.h"
 #include "text.h"
 
@@ -32,9 +33,7 @@ class CLocalSystem : public ComObject<IOrvaneLocalSystem, kLocalSystemIid> {
 
   HRESULT STDMETHODCALLTYPE GetLocalServerId(BSTR* id) override {
     if (!id) return E_POINTER;
-    std::string text;
-    if (!ReadString(kLocalSystemKey, kLocalServerIdValue, &text)) text = kDefaultLocalServerId;
-    *id = AnsiToBstr(text);
+    *id = AnsiToBstr(CurrentSettings().localServerId);
     return *id ? S_OK : E_OUTOFMEMORY;
   }
 

@@ -6,6 +6,7 @@
 #include "com_object.h"
 #include "components.h"
 #include "registry_values.h"
+#include "settings_cache.h"
 #include "stubs.h"
 #include "text.h"
 
@@ -24,14 +25,14 @@ class CServerList : public ComObject<IOrvaneServerList, kServerListIid> {
 
   HRESULT STDMETHODCALLTYPE GetCount(long* count) override {
     if (!count) return E_POINTER;
-    *count = static_cast<long>(ReadMultiSz(kServerListKey, kServersValue).size());
+    *count = static_cast<long>(CurrentSettings().servers.size());
     return S_OK;
   }
 
   HRESULT STDMETHODCALLTYPE GetServer(long index, BSTR* id) override {
     if (!id) return E_POINTER;
     *id = nullptr;
-    std::vector<std::string> servers = ReadMultiSz(kServerListKey, kServersValue);
+    std::vector<std::string> servers = CurrentSettings().servers;
     if (index < 0 || static_cast<size_t>(index) >= servers.size()) return E_INVALIDARG;
     *id = AnsiToBstr(servers[static_cast<size_t>(index)]);
     return *id ? S_OK : E_OUTOFMEMORY;

@@ -148,8 +148,29 @@ TEST_F(CommTest, RefuseAllStoresNothing) {
   EXPECT_EQ(Deliver("S2", record), 0);
   EXPECT_FALSE(fs::exists(outbox_ / "S2.evt"));
   EXPECT_EQ(CallsLog(), "S2\t0\r\nS2\t0\r\n");
-  SetDword("RefuseAll", 0);  // read at every call: takes effect at once
+  SetDword("RefuseAll", 0);  // a change takes effect at the next call
   EXPECT_EQ(Deliver("S2", record), 1);
+}
+
+TEST_F(CommTest, ChangedOutboxFolderTakesTheNextRecord) {
+  auto record = PatternRecord(6, 6);
+  ASSERT_EQ(Deliver("S6", record), 1);
+  fs::path other = outbox_.parent_path() / "other";
+  SetString("OutboxDir", other.string());
+  EXPECT_EQ(Deliver("S6", record), 1);
+  EXPECT_EQ(fs::file_size(outbox_ / "S6.evt"), orvane_comm::kRecordSize);
+  EXPECT_EQ(fs::file_size(other / "S6.evt"), orvane_comm::kRecordSize);
+}
+
+// The files stay open between calls: deleting one through Windows must fail rather than take
+// the records that follow with it.
+TEST_F(CommTest, OpenOutboxFileCannotBeDeletedAndLosesNothing) {
+  auto record = PatternRecord(7, 7);
+  ASSERT_EQ(Deliver("S7", record), 1);
+  EXPECT_FALSE(DeleteFileA((outbox_ / "S7.evt").string().c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(Deliver("S7", record), 1);
+  EXPECT_EQ(fs::file_size(outbox_ / "S7.evt"), 2 * orvane_comm::kRecordSize);
 }
 
 TEST_F(CommTest, NullRecordIsRefused) {
