@@ -6,7 +6,8 @@ CWorkerSupervisor& ServiceSupervisor() {
     return supervisor;
 }
 
-void SuperviseWorker() { ServiceSupervisor().Supervise(SyslogWorker); }
+// The receive loop notices the request between two datagrams, or within its wait when idle.
+void SuperviseWorker() { ServiceSupervisor().Supervise(SyslogWorker, CSyslogMinitor::stopTrap); }
 bool RequestStop() { return ServiceSupervisor().RequestStop(); }
 bool RequestPause() { return ServiceSupervisor().RequestPause(); }
 bool RequestContinue() { return ServiceSupervisor().RequestContinue(); }

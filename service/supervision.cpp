@@ -50,7 +50,7 @@ bool CWorkerSupervisor::RequestPause() { return Request(kRequestRun, kRequestPau
 
 bool CWorkerSupervisor::RequestContinue() { return Request(kRequestPause, kRequestRun); }
 
-bool CWorkerSupervisor::Supervise(Routine routine) {
+bool CWorkerSupervisor::Supervise(Routine routine, AskToEnd askToEnd) {
     UniqueHandleT worker(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, nullptr, 0, nullptr)));
     if (!worker) {
         WriteErrorLog(kLogWorkerThreadFailed);
@@ -83,6 +83,11 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
         Acted(accepted);
     }
     DailyEventLog().Flush();
+    if (!workerEnded && askToEnd != nullptr) {
+        askToEnd();
+        if (held) ReleaseThread(worker.get());
+        workerEnded = WaitForSingleObject(worker.get(), kAskedEndMs) == WAIT_OBJECT_0;
+    }
     if (!workerEnded) EndThread(worker.get());
     Acted(MAXLONG);
     return true;

@@ -5,9 +5,14 @@
 
 enum WorkerRequest : LONG { kRequestRun = 0, kRequestStop = 1, kRequestPause = 2 };
 
+// Short: the SCM already reports the service stopped, and a start that came while the old
+// process still held the port would fail. A busy receive loop notices the request at once.
+constexpr DWORD kAskedEndMs = 300;
+
 class CWorkerSupervisor {
 public:
     using Routine = unsigned(__stdcall*)(void*);
+    using AskToEnd = void (*)();
 
     CWorkerSupervisor();
     ~CWorkerSupervisor();
@@ -16,7 +21,11 @@ public:
 
     // Starts the worker and acts on requests until a stop, or until the worker ends by itself;
     // the worker has ended when it returns. False when the worker's thread could not be started.
-    bool Supervise(Routine routine);
+    // At a stop the worker is first asked to end (askToEnd, a held worker let go for it) and
+    // given kAskedEndMs; only a worker still running then is ended from outside. A thread cut off
+    // inside a socket call can leave its socket bound after the process has ended (seen under
+    // Wine, under a flood), and the port could not be taken again.
+    bool Supervise(Routine routine, AskToEnd askToEnd = nullptr);
 
     // Each changes the request when its current value allows it, and wakes the supervision;
     // true when it did.

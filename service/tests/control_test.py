@@ -67,6 +67,14 @@ class ControlTest(unittest.TestCase):
             time.sleep(0.1)
         return False
 
+    def port_holders(self):
+        import subprocess
+        try:
+            out = subprocess.run(["ss", "-uanp"], capture_output=True, text=True).stdout
+        except OSError:
+            return "unknown (no ss)"
+        return [l.split()[-1] for l in out.splitlines() if f":{self.port} " in l] or "none seen"
+
     def wait_port_free(self, timeout=15):
         import socket
         deadline = time.monotonic() + timeout
@@ -161,7 +169,7 @@ class ControlTest(unittest.TestCase):
                     self.assertTrue(t.wait_state(t.STOPPED))
                     self.assertTrue(self.wait_gone())
                     # Under Wine the port can stay bound a moment after the program has ended.
-                    self.assertTrue(self.wait_port_free(), "the port must be given back")
+                    self.assertTrue(self.wait_port_free(), f"the port must be given back: {self.port_holders()}")
                     self.assertTrue(t.start())
         self.assertTrue(self.suite.records(LOCAL), "the flood must have been forwarded in part")
 

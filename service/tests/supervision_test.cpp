@@ -27,6 +27,16 @@ unsigned __stdcall BusyWorker(void*) {
 
 unsigned __stdcall QuittingWorker(void*) { return 7; }
 
+// A worker that ends by itself once asked, as the receive loop does.
+volatile LONG g_askedToEnd = 0;
+volatile LONG g_returned = 0;
+void AskToEnd() { InterlockedExchange(&g_askedToEnd, 1); }
+unsigned __stdcall ListeningWorker(void*) {
+    while (InterlockedCompareExchange(&g_askedToEnd, 0, 0) == 0) InterlockedIncrement(&g_workerSteps);
+    InterlockedExchange(&g_returned, 1);
+    return 0;
+}
+
 // Stands for the datagram threads, which keep allocating while the worker is held or ended.
 unsigned __stdcall Allocator(void*) {
     while (InterlockedCompareExchange(&g_allocatorsRun, 0, 0) != 0) {
@@ -40,11 +50,12 @@ struct SupervisedRun {
     CWorkerSupervisor* supervisor;
     CWorkerSupervisor::Routine routine;
     bool result;
+    CWorkerSupervisor::AskToEnd askToEnd = nullptr;
 };
 
 unsigned __stdcall Supervise(void* p) {
     auto* run = static_cast<SupervisedRun*>(p);
-    run->result = run->supervisor->Supervise(run->routine);
+    run->result = run->supervisor->Supervise(run->routine, run->askToEnd);
     return 0;
 }
 
@@ -157,6 +168,47 @@ TEST(Supervision, PauseHoldsAndStopEndsAWorkerWhileOthersAllocate) {
     InterlockedExchange(&g_allocatorsRun, 0);
     WaitForMultipleObjects(static_cast<DWORD>(allocators.size()), allocators.data(), TRUE, INFINITE);
     for (HANDLE h : allocators) CloseHandle(h);
+}
+
+// A stop asks first: the worker ends by its own return, a held one after being let go. One that
+// does not listen is still ended from outside, soon after.
+TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
+    const struct {
+        const char* what;
+        CWorkerSupervisor::Routine routine;
+        bool pauseFirst;
+        bool returns;  // ends by its own return, not cut off
+    } cases[] = {
+        {"listening", ListeningWorker, false, true},
+        {"listening, paused", ListeningWorker, true, true},
+        {"not listening", BusyWorker, false, false},
+        {"not listening, paused", BusyWorker, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InterlockedExchange(&g_askedToEnd, 0);
+        InterlockedExchange(&g_returned, 0);
+        CWorkerSupervisor s;
+        SupervisedRun run{&s, c.routine, false, AskToEnd};
+        HANDLE supervision = Start(Supervise, &run);
+        ASSERT_TRUE(WaitRunning(s));
+        ASSERT_TRUE(Moves(g_workerSteps, 2000));
+        if (c.pauseFirst) {
+            ASSERT_TRUE(s.RequestPause());
+            ASSERT_TRUE(s.WaitSettled(5000));
+            ASSERT_TRUE(Held(40));
+        }
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(s.RequestStop());
+        ASSERT_TRUE(s.WaitSettled(5000));
+        EXPECT_LT(GetTickCount() - start, kAskedEndMs + 2000) << "a worker that does not listen is not waited for long";
+        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
+        CloseHandle(supervision);
+        EXPECT_EQ(InterlockedCompareExchange(&g_askedToEnd, 0, 0), 1) << "the worker must have been asked";
+        EXPECT_EQ(InterlockedCompareExchange(&g_returned, 0, 0), c.returns ? 1 : 0);
+        EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
+        EXPECT_TRUE(run.result);
+    }
 }
 
 TEST(Supervision, AWorkerThatEndsByItselfEndsTheSupervision) {
