@@ -12,8 +12,7 @@ bool IsDirectory(const std::string& path) {
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-// A file unlinked (from the host side, or pending deletion on Windows) since it was opened no
-// longer shows in the folder.
+// A file unlinked from the host side since it was opened no longer shows in the folder.
 bool StillInFolder(HANDLE file) {
   FILE_STANDARD_INFO info{};
   return GetFileInformationByHandleEx(file, FileStandardInfo, &info, sizeof info) &&

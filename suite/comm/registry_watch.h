@@ -1,6 +1,6 @@
 // Lets the stand-ins keep what they read from the registry between calls and still see every
-// change at once: under Wine each registry read is several round trips to the wineserver, which
-// is what bounds the whole chain's throughput.
+// change at once: under Wine each registry read is several round trips to the one wineserver, and
+// those round trips bound the whole chain's throughput.
 #pragma once
 
 #include <windows.h>
