@@ -28,18 +28,13 @@ def expected(host, text, event_id, local=LOCAL):
             slot("1", 5) + slot(event_id.decode(), 40) + slot(text[:127], 128))
 
 
-class ForwardTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.suite = t.Suite(LOCAL)
-        t.remove_service()
-        t.install()
+class ForwardTest(t.InstalledServiceTest):
+    LOCAL_ID = LOCAL
 
     @classmethod
     def tearDownClass(cls):
-        t.remove_service()
+        super().tearDownClass()
         t.register_components()
-        cls.suite.remove()
 
     def setUp(self):
         self.port = ovswine.free_udp_port()

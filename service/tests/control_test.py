@@ -12,17 +12,8 @@ import svctest as t  # noqa: E402
 LOCAL = "NMS-LOCAL"
 
 
-class ControlTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.suite = t.Suite(LOCAL)
-        t.remove_service()
-        t.install()
-
-    @classmethod
-    def tearDownClass(cls):
-        t.remove_service()
-        cls.suite.remove()
+class ControlTest(t.InstalledServiceTest):
+    LOCAL_ID = LOCAL
 
     def setUp(self):
         self.port = ovswine.free_udp_port()

@@ -8,6 +8,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import unittest
 
 import ovswine
 
@@ -240,3 +241,19 @@ def flooding(port, pause_every):
     finally:
         done.set()
         sender.join()
+
+
+class InstalledServiceTest(unittest.TestCase):
+    """Tests of the installed service, with the suite's stand-ins set up around the whole class."""
+    LOCAL_ID = "NMS-LOCAL"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.suite = Suite(cls.LOCAL_ID)
+        remove_service()
+        install()
+
+    @classmethod
+    def tearDownClass(cls):
+        remove_service()
+        cls.suite.remove()

@@ -331,18 +331,8 @@ TEST_F(DialogTest, ConsoleShowsTheAddinsMenuAndOpensTheDialog) {
     std::string dll = "\"" + BinPath("Sentrydesk.dll") + "\"";
     ASSERT_EQ(RunProgram("regsvr32 /s " + dll).exitCode, 0u);
     std::string outPath = BinPath("console-test.out");
-    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
-                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out;
-    si.hStdError = out;
-    PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + BinPath("Console.exe") + "\"";
-    ASSERT_TRUE(CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
-    CloseHandle(out);
+    HANDLE process = StartProgram("\"" + BinPath("Console.exe") + "\"", outPath);
+    ASSERT_NE(process, nullptr);
     HWND console = WaitForWindow("OrvaneConsole", "Orvane Console", 20000);
     ASSERT_NE(console, nullptr);
 
@@ -362,12 +352,11 @@ TEST_F(DialogTest, ConsoleShowsTheAddinsMenuAndOpensTheDialog) {
     EXPECT_FALSE(IsWindow(dialog));
 
     PostMessageA(console, WM_CLOSE, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 20000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);
     DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
+    GetExitCodeProcess(process, &code);
     EXPECT_EQ(code, 0u);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+    CloseHandle(process);
     RunProgram("regsvr32 /s /u " + dll);
 }
 

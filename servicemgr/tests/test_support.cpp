@@ -34,34 +34,36 @@ std::string ReadString(HKEY root, const std::string& path, const char* name) {
     return buffer;
 }
 
-std::vector<std::string> SubkeyNames(HKEY root, const std::string& path) {
+namespace {
+
+// Names that `next` gives for index 0, 1, ... until it fails: subkeys or values.
+template <typename Next>
+std::vector<std::string> Names(HKEY root, const std::string& path, Next next) {
     std::vector<std::string> names;
     HKEY key;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     char name[256];
     for (DWORD i = 0;; ++i) {
         DWORD length = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
+        if (next(key, i, name, &length) != ERROR_SUCCESS) break;
         names.push_back(name);
     }
     RegCloseKey(key);
     return names;
 }
 
+}  // namespace
+
+std::vector<std::string> SubkeyNames(HKEY root, const std::string& path) {
+    return Names(root, path, [](HKEY key, DWORD i, char* name, DWORD* length) {
+        return RegEnumKeyExA(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
+}
+
 std::vector<std::string> ValueNames(HKEY root, const std::string& path) {
-    std::vector<std::string> names;
-    HKEY key;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
-    char name[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD length = sizeof name;
-        if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            break;
-        names.push_back(name);
-    }
-    RegCloseKey(key);
-    return names;
+    return Names(root, path, [](HKEY key, DWORD i, char* name, DWORD* length) {
+        return RegEnumValueA(key, i, name, length, nullptr, nullptr, nullptr, nullptr);
+    });
 }
 
 std::vector<std::string> ReadMultiString(HKEY root, const std::string& path, const char* name) {
@@ -99,13 +101,9 @@ void WriteString(HKEY root, const std::string& path, const char* name, const std
     RegCloseKey(key);
 }
 
-ProgramResult RunProgram(const std::string& commandLine, DWORD timeoutMs) {
-    char tempDir[MAX_PATH];
-    char tempFile[MAX_PATH];
-    GetTempPathA(MAX_PATH, tempDir);
-    GetTempFileNameA(tempDir, "ovt", 0, tempFile);
+HANDLE StartProgram(const std::string& commandLine, const std::string& outPath) {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
-    HANDLE out = CreateFileA(tempFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+    HANDLE out = CreateFileA(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
@@ -115,14 +113,24 @@ ProgramResult RunProgram(const std::string& commandLine, DWORD timeoutMs) {
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi = {};
     std::string line = commandLine;
+    bool started = CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+    if (!started) return nullptr;
+    CloseHandle(pi.hThread);
+    return pi.hProcess;
+}
+
+ProgramResult RunProgram(const std::string& commandLine, DWORD timeoutMs) {
+    char tempDir[MAX_PATH];
+    char tempFile[MAX_PATH];
+    GetTempPathA(MAX_PATH, tempDir);
+    GetTempFileNameA(tempDir, "ovt", 0, tempFile);
     ProgramResult result = {static_cast<DWORD>(-1), std::string()};
-    if (CreateProcessA(nullptr, &line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, timeoutMs);
-        GetExitCodeProcess(pi.hProcess, &result.exitCode);
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+    if (HANDLE process = StartProgram(commandLine, tempFile)) {
+        WaitForSingleObject(process, timeoutMs);
+        GetExitCodeProcess(process, &result.exitCode);
+        CloseHandle(process);
     }
-    CloseHandle(out);
     std::ifstream in(tempFile, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();

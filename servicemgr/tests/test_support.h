@@ -28,5 +28,7 @@ struct ProgramResult {
 };
 // Runs a command line to its end with its output in a file (never a pipe under Wine).
 ProgramResult RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
+// Starts the program with its output going to outPath; its process handle, or null.
+HANDLE StartProgram(const std::string& commandLine, const std::string& outPath);
 
 }  // namespace testing_support
