@@ -1,71 +1,49 @@
 #include "datagram_threads.h"
 
 #include <winsock2.h>
-#include <malloc.h>
 #include <process.h>
 
-#include <cstdlib>
-
+#include "backlog.h"
 #include "message.h"
 
 namespace {
 
-constexpr DWORD kSlotRecheckMs = 20;  // a wake-up lost to a race costs at most this
-
-// Datagrams in flight, at most kMaxDatagramThreads; every thread holds at most one, and a new
-// thread starts only when none is idle, so this also bounds the threads. A plain counter: the
-// event is waited on only at the bound, so a datagram costs no extra call below it.
-volatile LONG g_inFlight = 0;
-HANDLE g_slotFreed = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-
-// Records for idle threads, and one count of g_work per record. No lock of ours: the loop thread
-// may be suspended or terminated anywhere, and must never leave a datagram thread waiting on it.
-struct QueuedHandoff {
-    SLIST_ENTRY entry;  // first, and MEMORY_ALLOCATION_ALIGNMENT-aligned
-    DatagramHandoff* handoff;
-};
-SLIST_HEADER g_queue = [] {
-    SLIST_HEADER head;
-    InitializeSListHead(&head);
-    return head;
-}();
-HANDLE g_work = CreateSemaphoreA(nullptr, 0, kMaxDatagramThreads, nullptr);
-volatile LONG g_idle = 0;  // idle threads that no record has been promised to yet
+volatile LONG g_pending = 0;  // queued or being handled
+volatile LONG g_threads = 0;  // started and not yet ending, at most kMaxDatagramThreads
+// Idle threads announce themselves in g_idle; the loop takes one announcement and releases one
+// count of g_work for it. A thread that finds work after announcing takes its own back.
+volatile LONG g_idle = 0;
+HANDLE g_work = CreateSemaphoreA(nullptr, 0, 2 * kMaxDatagramThreads, nullptr);
 
 HANDLE g_lastThread = nullptr;  // touched only by the loop thread
 
-// Takes one idle thread's promise; false when there is no idle thread.
-bool ClaimIdleThread() {
-    for (LONG n = g_idle; n > 0; n = g_idle)
-        if (InterlockedCompareExchange(&g_idle, n - 1, n) == n) return true;
+LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
+
+// Takes one count off the counter when it is above zero.
+bool TakeOne(volatile LONG& counter) {
+    for (LONG n = Load(counter); n > 0; n = Load(counter))
+        if (InterlockedCompareExchange(&counter, n - 1, n) == n) return true;
     return false;
 }
 
-void FreeHandoff(DatagramHandoff* handoff) {
-    std::free(handoff->address);
-    std::free(handoff->data);
-    std::free(handoff);
+// Adds one to the counter when it is below the bound.
+bool AddBelow(volatile LONG& counter, LONG bound) {
+    for (LONG n = Load(counter); n < bound; n = Load(counter))
+        if (InterlockedCompareExchange(&counter, n + 1, n) == n) return true;
+    return false;
 }
 
 unsigned RunDatagram(DatagramHandoff* handoff) {
     SyslogCallback callback = handoff->callback;
-    char* data = handoff->data;
-    int length = handoff->length;
-    std::uint32_t* address = handoff->address;
-
-    if (length < 1) {
+    if (handoff->length < 1) {
         FreeHandoff(handoff);
         return static_cast<unsigned>(SYSLOG_E_NODATA);
     }
-
     CSyslogMinitor* message = new CSyslogMessage;
     in_addr sender;
-    sender.s_addr = *address;
-    int result = message->parse(data, length, inet_ntoa(sender));
-
-    std::free(address);
-    std::free(data);
-    std::free(handoff);
+    sender.s_addr = *handoff->address;
+    int result = message->parse(handoff->data, handoff->length, inet_ntoa(sender));
+    FreeHandoff(handoff);
 
     if (result != 0) {
         delete message;
@@ -75,69 +53,63 @@ unsigned RunDatagram(DatagramHandoff* handoff) {
     return callback(message);
 }
 
-// The next record for this thread, or null when none came within the linger time.
-DatagramHandoff* WaitForNextDatagram() {
-    InterlockedIncrement(&g_idle);
-    if (WaitForSingleObject(g_work, kDatagramThreadLingerMs) != WAIT_OBJECT_0) {
-        if (ClaimIdleThread()) return nullptr;  // withdrew this thread's own promise
-        // The loop promised a record to an idle thread meanwhile; its signal is on the way.
-        WaitForSingleObject(g_work, INFINITE);
-    }
-    auto* queued = reinterpret_cast<QueuedHandoff*>(InterlockedPopEntrySList(&g_queue));
-    DatagramHandoff* handoff = queued->handoff;
-    _aligned_free(queued);
-    return handoff;
-}
-
-bool QueueForIdleThread(DatagramHandoff* handoff) {
-    auto* queued = static_cast<QueuedHandoff*>(_aligned_malloc(sizeof(QueuedHandoff), MEMORY_ALLOCATION_ALIGNMENT));
-    if (queued == nullptr) return false;
-    if (!ClaimIdleThread()) {
-        _aligned_free(queued);
-        return false;
-    }
-    queued->handoff = handoff;
-    InterlockedPushEntrySList(&g_queue, &queued->entry);
-    ReleaseSemaphore(g_work, 1, nullptr);
-    return true;
-}
-
-}  // namespace
-
-bool WaitForDatagramSlot(unsigned long ms) {
-    ULONGLONG deadline = GetTickCount64() + ms;
+// The next record, waiting up to the linger time for one; null when this thread should end.
+DatagramHandoff* NextDatagram() {
     for (;;) {
-        if (InterlockedIncrement(&g_inFlight) <= kMaxDatagramThreads) return true;
-        InterlockedDecrement(&g_inFlight);
-        ULONGLONG now = GetTickCount64();
-        if (now >= deadline) return false;
-        DWORD left = static_cast<DWORD>(deadline - now);
-        WaitForSingleObject(g_slotFreed, left < kSlotRecheckMs ? left : kSlotRecheckMs);
+        if (DatagramHandoff* handoff = backlog::Take()) return handoff;
+        InterlockedIncrement(&g_idle);
+        // A record queued before the announcement was seen by nobody: look once more.
+        DatagramHandoff* handoff = backlog::Take();
+        bool woken = WaitForSingleObject(g_work, handoff != nullptr ? 0 : kDatagramThreadLingerMs) == WAIT_OBJECT_0;
+        // Not woken: withdraw the announcement, unless the loop has just taken it and its count
+        // is on the way.
+        if (!woken && !TakeOne(g_idle)) WaitForSingleObject(g_work, INFINITE);
+        if (handoff != nullptr) return handoff;
+        if (!woken) return nullptr;
     }
 }
 
-void ReleaseDatagramSlot() {
-    if (InterlockedDecrement(&g_inFlight) == kMaxDatagramThreads - 1) SetEvent(g_slotFreed);
-}
-
-unsigned __stdcall DatagramThread(void* first) {
+unsigned __stdcall DatagramThread(void*) {
     unsigned result = 0;
-    for (auto* handoff = static_cast<DatagramHandoff*>(first); handoff != nullptr;
-         handoff = WaitForNextDatagram()) {
-        result = RunDatagram(handoff);
-        ReleaseDatagramSlot();
+    for (;;) {
+        for (DatagramHandoff* handoff = NextDatagram(); handoff != nullptr; handoff = NextDatagram()) {
+            result = RunDatagram(handoff);
+            InterlockedDecrement(&g_pending);
+        }
+        InterlockedDecrement(&g_threads);
+        // A record queued while this thread was leaving may have found no thread to start.
+        if (backlog::Empty() || !AddBelow(g_threads, kMaxDatagramThreads)) break;
     }
     return result;
 }
 
-void DispatchDatagram(DatagramHandoff* handoff) {
-    if (QueueForIdleThread(handoff)) return;
-
-    if (g_lastThread != nullptr) CloseHandle(g_lastThread);
-    g_lastThread = reinterpret_cast<HANDLE>(_beginthreadex(
-        nullptr, kDatagramThreadStack, DatagramThread, handoff, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (g_lastThread == nullptr) {
-        FreeHandoff(handoff);
-        ReleaseDatagramSlot();
+void StartThread() {
+    if (!AddBelow(g_threads, kMaxDatagramThreads)) return;  // the running ones will take it
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, kDatagramThreadStack, DatagramThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (thread == nullptr) {
+        InterlockedDecrement(&g_threads);  // the record waits for a thread that can start
+        return;
     }
+    if (g_lastThread != nullptr) CloseHandle(g_lastThread);
+    g_lastThread = thread;
 }
+
+}  // namespace
+
+bool QueueDatagram(DatagramHandoff* handoff) {
+    InterlockedIncrement(&g_pending);
+    if (!backlog::Push(handoff)) {
+        InterlockedDecrement(&g_pending);
+        return false;
+    }
+    if (TakeOne(g_idle))
+        ReleaseSemaphore(g_work, 1, nullptr);
+    else
+        StartThread();
+    return true;
+}
+
+LONG PendingDatagrams() { return Load(g_pending); }
+
+LONG DatagramThreads() { return Load(g_threads); }

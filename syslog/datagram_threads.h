@@ -1,16 +1,20 @@
-// Datagram threads: each datagram is parsed and handed to the callback on a thread of its own.
-// A thread that has finished its datagram waits a little for the next one before it ends,
-// because starting a thread per datagram caps the rate at what the system can start.
+// Datagram threads: each datagram is parsed and handed to the callback on a datagram thread. The
+// threads take datagrams from the backlog in arrival order; one that finds none waits a little
+// for the next before it ends, because starting a thread per datagram caps the rate at what the
+// system can start.
 #pragma once
+
+#include <windows.h>
 
 #include "receive_loop.h"
 
-constexpr unsigned long kDatagramThreadLingerMs = 1000;
+constexpr DWORD kDatagramThreadLingerMs = 1000;
 
-// Waits up to ms for room for one more datagram in flight; false when there was none.
-bool WaitForDatagramSlot(unsigned long ms);
-void ReleaseDatagramSlot();
+// Queues the record for a datagram thread, waking or starting one. False when the backlog is
+// full: the record stays the caller's.
+bool QueueDatagram(DatagramHandoff* handoff);
 
-// Hands the record (and with it the slot) to an idle datagram thread or to a new one. When no
-// thread can be started the record and its blocks are freed and the slot released.
-void DispatchDatagram(DatagramHandoff* handoff);
+// Datagrams queued or being handled: zero once every datagram read has been through the callback.
+LONG PendingDatagrams();
+// Datagram threads that run now.
+LONG DatagramThreads();

@@ -2,8 +2,7 @@
 
 #include <winsock2.h>
 
-#include <cstdlib>
-
+#include "backlog.h"
 #include "datagram_threads.h"
 #include "udp_socket.h"
 
@@ -12,56 +11,55 @@ int CSyslogMinitor::m_iTrapStatus = 0;
 
 namespace {
 
-constexpr DWORD kOutOfMemoryPauseMs = 50;
-
 CUdpSocket g_socket;
+volatile LONG g_listeningPort = 0;  // the bound port while accept runs, else 0
+volatile LONG g_dropped = 0;        // datagrams the full backlog had no room for, since load
 
 volatile LONG* TrapStatus(int& flag) { return reinterpret_cast<volatile LONG*>(&flag); }
 
+bool StopRequested(int& flag) { return InterlockedCompareExchange(TrapStatus(flag), 0, 0) == 1; }
+
 }  // namespace
 
+// Reads as fast as the platform allows and never waits for forwarding: every datagram goes into
+// the backlog, and only a full backlog drops one.
 int CSyslogMinitor::accept(SyslogCallback callback) {
     int opened = g_socket.open(m_iSocketPort);
     if (opened != 0) return opened;
     InterlockedExchange(TrapStatus(m_iTrapStatus), 0);
+    InterlockedExchange(&g_listeningPort, g_socket.localPort());
 
-    auto stopRequested = [] { return InterlockedCompareExchange(TrapStatus(m_iTrapStatus), 0, 0) == 1; };
-    for (;;) {
-        // At the bound the datagrams wait in the socket's buffer, not in the process.
-        bool haveSlot = WaitForDatagramSlot(kReceiveWaitMs);
-        if (!haveSlot) {
-            if (stopRequested()) break;
-            continue;
-        }
-
-        char* data = static_cast<char*>(std::malloc(kDatagramCapacity));
-        auto* address = static_cast<std::uint32_t*>(std::malloc(sizeof(std::uint32_t)));
+    char buffer[kDatagramCapacity];
+    while (!StopRequested(m_iTrapStatus)) {
+        std::uint32_t address = 0;
         std::uint16_t sourcePort = 0;
-        int n = SYSLOG_E_WAIT;
-        if (data != nullptr && address != nullptr)
-            n = g_socket.receive(data, kDatagramCapacity, address, &sourcePort, kReceiveWaitMs);
-        else
-            Sleep(kOutOfMemoryPauseMs);  // out of memory: let the datagram threads give some back
-
-        auto* handoff = n >= 1 && !stopRequested()
-                            ? static_cast<DatagramHandoff*>(std::malloc(sizeof(DatagramHandoff)))
-                            : nullptr;
-        if (handoff == nullptr) {
-            std::free(data);
-            std::free(address);
-            ReleaseDatagramSlot();
-            if (stopRequested()) break;
-            continue;
+        int n = g_socket.receive(buffer, kDatagramCapacity, &address, &sourcePort, kReceiveWaitMs);
+        if (n < 1) continue;  // nothing within the wait, an empty datagram, or the stop's wake-up
+        DatagramHandoff* handoff = NewHandoff(callback, buffer, n, address, sourcePort);
+        if (handoff == nullptr || !QueueDatagram(handoff)) {
+            FreeHandoff(handoff);
+            InterlockedIncrement(&g_dropped);
         }
-        *handoff = DatagramHandoff{callback, data, n, address, sourcePort};
-        DispatchDatagram(handoff);
     }
+    InterlockedExchange(&g_listeningPort, 0);
     g_socket.close();
     return 0;
 }
 
-void CSyslogMinitor::stopTrap() { InterlockedExchange(TrapStatus(m_iTrapStatus), 1); }
+void CSyslogMinitor::stopTrap() {
+    InterlockedExchange(TrapStatus(m_iTrapStatus), 1);
+    LONG port = InterlockedCompareExchange(&g_listeningPort, 0, 0);
+    if (port != 0) WakeReceiver(static_cast<int>(port));
+}
 
 void CSyslogMinitor::setRadiusPort(int port) { m_iSocketPort = port; }
 
 int CSyslogMinitor::getRadiusPort() { return m_iSocketPort; }
+
+bool CSyslogMinitor::isListening() { return InterlockedCompareExchange(&g_listeningPort, 0, 0) != 0; }
+
+long CSyslogMinitor::getPendingCount() { return PendingDatagrams(); }
+
+unsigned long CSyslogMinitor::getDroppedCount() {
+    return static_cast<unsigned long>(InterlockedCompareExchange(&g_dropped, 0, 0));
+}

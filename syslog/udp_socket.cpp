@@ -20,6 +20,7 @@ int CUdpSocket::open(int port) {
 
     m_hSocket = socket(AF_INET, SOCK_DGRAM, 0);
     if (m_hSocket == INVALID_SOCKET) return SYSLOG_E_SOCKET;
+    m_waitMs = 0;
 
     int size = kReceiveBufferBytes;
     setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
@@ -32,17 +33,20 @@ int CUdpSocket::open(int port) {
         close();  // the next open makes a new socket; this one would only leak
         return SYSLOG_E_BIND;
     }
+    int length = sizeof local;
+    getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&local), &length);
+    m_port = ntohs(local.sin_port);
     return 0;
 }
 
+// A blocking read with a receive time-out: under Wine a select before each read, or reads that
+// end in would-block, cost several times as much as the read itself.
 int CUdpSocket::receive(char* buffer, int capacity, std::uint32_t* address, std::uint16_t* port,
                         unsigned int waitMs) {
-    if (waitMs != 0) {
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(m_hSocket, &readable);
-        timeval timeout = {static_cast<long>(waitMs / 1000), static_cast<long>((waitMs % 1000) * 1000)};
-        if (select(0, &readable, nullptr, nullptr, &timeout) <= 0) return SYSLOG_E_WAIT;
+    if (waitMs != m_waitMs) {
+        DWORD timeout = waitMs;
+        setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        m_waitMs = waitMs;
     }
 
     sockaddr_in from = {};
@@ -60,5 +64,17 @@ int CUdpSocket::receive(char* buffer, int capacity, std::uint32_t* address, std:
 int CUdpSocket::close() {
     int result = closesocket(m_hSocket);
     m_hSocket = INVALID_SOCKET;
+    m_port = 0;
     return result;
+}
+
+void WakeReceiver(int port) {
+    SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+    if (s == INVALID_SOCKET) return;
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<u_short>(port));
+    sendto(s, "", 0, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    closesocket(s);
 }

@@ -12,15 +12,22 @@ public:
 
     // 0, SYSLOG_E_STARTUP, SYSLOG_E_SOCKET or SYSLOG_E_BIND. Only the low 16 bits of port count.
     int open(int port);
-    // Bytes read (0 for an empty datagram; a longer datagram is cut to capacity) or SYSLOG_E_WAIT.
-    // A wait of 0 blocks until a datagram arrives.
+    // Bytes read (0 for an empty datagram; a longer datagram is cut to capacity) or SYSLOG_E_WAIT
+    // when nothing came within the wait. A wait of 0 blocks until a datagram arrives.
     int receive(char* buffer, int capacity, std::uint32_t* address, std::uint16_t* port,
                 unsigned int waitMs);
     int close();
+    // The port the socket is bound to (the one the system chose for port 0); 0 when not bound.
+    int localPort() const { return m_port; }
 
 private:
     SOCKET m_hSocket = INVALID_SOCKET;
+    int m_port = 0;
+    unsigned int m_waitMs = 0;  // the receive time-out now set on the socket
 };
 
-// Enlarged so that bursts wait in the socket while all datagram threads are busy.
+// Enlarged so that a burst waits in the socket while the loop is busy.
 constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
+
+// Sends an empty datagram to the loopback port, so that a read blocked on it returns at once.
+void WakeReceiver(int port);

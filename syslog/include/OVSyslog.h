@@ -59,6 +59,13 @@ public:
     static void setRadiusPort(int port);
     static int getRadiusPort();
 
+    // For the program that supervises accept: whether its socket is bound now; how many
+    // datagrams have been read and not yet been through the callback (a stop waits for none);
+    // how many the full backlog has dropped since the library was loaded.
+    static bool isListening();
+    static long getPendingCount();
+    static unsigned long getDroppedCount();
+
     // Writes the service status code; true even when the key is missing.
     static bool setServiceStatus(int status);
     // Loads AuthPort; false when it holds something that is not a UDP port.
