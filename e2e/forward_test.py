@@ -48,16 +48,15 @@ class ForwardTest(t.InstalledServiceTest):
             t.stop()
 
     def start(self):
-        self.assertTrue(t.start())
-        # RUNNING comes before the socket is bound: wait until a probe is forwarded.
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            ovswine.send_udp(self.port, "<13>probe")
-            if self.suite.wait_records(LOCAL, 1, timeout=0.5):
-                break
-        self.assertTrue(self.suite.records(LOCAL), "the service does not forward")
-        time.sleep(0.5)
+        """Starts with the delivery as configured; RUNNING means the port is bound."""
         self.suite.clear()
+        self.assertTrue(t.start())
+
+    def finish(self):
+        """Stops the service: once STOPPED shows, everything it read has been through delivery."""
+        result = t.stop_wait()
+        self.assertIsNotNone(result)
+        self.assertEqual(result[1].state, t.STOPPED)
 
     def check_record(self, record, host, text, local=LOCAL):
         event_id = record[52:88]
@@ -113,7 +112,7 @@ class ForwardTest(t.InstalledServiceTest):
         self.start()
         ovswine.send_udp(self.port, "<13>three ways")
         self.suite.wait_calls(3)
-        time.sleep(0.5)
+        self.finish()
         self.assertEqual([d for d, ok in self.suite.calls()], [LOCAL, "NMS-A", "NMS-B"])
         ids = []
         for dest in (LOCAL, "NMS-A", "NMS-B"):
@@ -123,51 +122,42 @@ class ForwardTest(t.InstalledServiceTest):
         self.assertEqual(len(set(ids)), 3, "each record has its own UUID")
 
     def test_delivery_refusing_twice_then_accepting(self):
+        t.set_delivery(refuse_first=2)  # counted per process
         self.start()
-        t.set_delivery(refuse_first=2)
-        t.stop()  # the refusals count per process
-        self.start_fresh()
         ovswine.send_udp(self.port, "<13>third time")
-        calls = self.suite.wait_calls(3)
-        time.sleep(1.5)
+        self.suite.wait_calls(3)
+        self.finish()
         self.assertEqual(self.suite.calls(), [(LOCAL, False), (LOCAL, False), (LOCAL, True)])
         self.check_record(self.suite.records(LOCAL)[0], "127.0.0.1", "third time")
-
-    def start_fresh(self):
-        """Starts with the delivery as configured, without a probe message."""
-        self.suite.clear()
-        self.assertTrue(t.start())
-        time.sleep(1.0)
 
     def test_delivery_refusing_always(self):
         t.set_servers(["NMS-A"])
         t.set_delivery(refuse_all=1)
-        self.start_fresh()
+        self.start()
         ovswine.send_udp(self.port, "<13>never")
-        calls = self.suite.wait_calls(20, timeout=40)
-        time.sleep(1.5)
-        calls = self.suite.calls()
-        self.assertEqual(calls, [(LOCAL, False)] * 10 + [("NMS-A", False)] * 10)
+        self.suite.wait_calls(20, timeout=40)
         self.assertEqual(t.state(), t.RUNNING)
+        self.finish()
+        self.assertEqual(self.suite.calls(), [(LOCAL, False)] * 10 + [("NMS-A", False)] * 10)
 
     def test_components_not_registered(self):
         t.register_components(False)
         try:
-            self.start_fresh()
+            self.start()
             ovswine.send_udp(self.port, "<13>no components")
             self.suite.wait_calls(1)
-            time.sleep(0.5)
+            self.assertEqual(t.state(), t.RUNNING)
+            self.finish()
             self.assertEqual(self.suite.calls(), [("", True)], "one record, to an empty destination")
             got = self.suite.records("_empty_")
             self.assertEqual(len(got), 1)
             self.check_record(got[0], "127.0.0.1", "no components", local="")
-            self.assertEqual(t.state(), t.RUNNING)
         finally:
             t.register_components(True)
 
     def test_flood_refused_stays_up_bounded_and_recovers(self):
         t.set_delivery(refuse_all=1)
-        self.start_fresh()
+        self.start()
         pid = t.service_pid()
         self.assertIsNotNone(pid)
         peak_threads = peak_rss = 0

@@ -6,8 +6,9 @@
 #include "log_files.h"
 #include "worker_hold.h"
 
-CWorkerSupervisor::CWorkerSupervisor()
-    : m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+CWorkerSupervisor::CWorkerSupervisor(DWORD drainLimitMs)
+    : m_drainLimitMs(drainLimitMs),
+      m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
       m_actedEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
 
 CWorkerSupervisor::~CWorkerSupervisor() {
@@ -50,7 +51,7 @@ bool CWorkerSupervisor::RequestPause() { return Request(kRequestRun, kRequestPau
 
 bool CWorkerSupervisor::RequestContinue() { return Request(kRequestPause, kRequestRun); }
 
-bool CWorkerSupervisor::Supervise(Routine routine, AskToEnd askToEnd) {
+bool CWorkerSupervisor::Supervise(Routine routine) {
     UniqueHandleT worker(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, nullptr, 0, nullptr)));
     if (!worker) {
         WriteErrorLog(kLogWorkerThreadFailed);
@@ -58,16 +59,26 @@ bool CWorkerSupervisor::Supervise(Routine routine, AskToEnd askToEnd) {
     }
     InterlockedExchange(&m_request, kRequestRun);
 
+    bool started = false;
     bool held = false;
     bool workerEnded = false;
     HANDLE waits[2] = {m_wake, worker.get()};
-    while (!workerEnded) {
-        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-        if (woke != WAIT_OBJECT_0) {
+    for (;;) {
+        // Until the worker is up its state is looked at often, so that RUNNING follows at once.
+        DWORD woke = WaitForMultipleObjects(2, waits, FALSE, started ? kTickMs : 10);
+        if (woke == WAIT_OBJECT_0 + 1) {
             // The worker gave up by itself: later requests find nothing to act on.
             workerEnded = true;
             InterlockedExchange(&m_request, kRequestStop);
             break;
+        }
+        if (!started && !held && Listening()) {
+            started = true;
+            OnStarted();
+        }
+        if (woke == WAIT_TIMEOUT) {
+            if (started) OnTick();
+            continue;
         }
         // Read before the request, so that a request stored meanwhile is not counted as acted on.
         LONG accepted = InterlockedCompareExchange(&m_accepted, 0, 0);
@@ -83,13 +94,38 @@ bool CWorkerSupervisor::Supervise(Routine routine, AskToEnd askToEnd) {
         Acted(accepted);
     }
     DailyEventLog().Flush();
-    if (!workerEnded && askToEnd != nullptr) {
-        askToEnd();
-        if (held) ReleaseThread(worker.get());
-        workerEnded = WaitForSingleObject(worker.get(), kAskedEndMs) == WAIT_OBJECT_0;
-    }
-    if (!workerEnded) EndThread(worker.get());
+    if (!workerEnded) EndWorker(worker.get(), held);
+    Drain();
+    OnTick();
+    DailyEventLog().Flush();
     Acted(MAXLONG);
     return true;
 }
 
+void CWorkerSupervisor::EndWorker(HANDLE worker, bool held) {
+    if (held) ReleaseThread(worker);
+    // Asked again and again: a request made before the worker's loop was up is lost.
+    DWORD start = GetTickCount();
+    do {
+        AskToEnd();
+        if (WaitForSingleObject(worker, 100) == WAIT_OBJECT_0) return;
+    } while (GetTickCount() - start < kAskedEndMs);
+    EndThread(worker);
+}
+
+void CWorkerSupervisor::Drain() {
+    DWORD start = GetTickCount();
+    DWORD progress = start;
+    for (long left = Pending(); left > 0; left = Pending()) {
+        DWORD now = GetTickCount();
+        if (now - start >= m_drainLimitMs) {
+            OnDrainGivenUp(left);
+            return;
+        }
+        if (now - progress >= kStopProgressMs) {
+            OnStopProgress();
+            progress = now;
+        }
+        Sleep(20);
+    }
+}

@@ -5,27 +5,29 @@
 
 enum WorkerRequest : LONG { kRequestRun = 0, kRequestStop = 1, kRequestPause = 2 };
 
-// Short: the SCM already reports the service stopped, and a start that came while the old
-// process still held the port would fail. A busy receive loop notices the request at once.
-constexpr DWORD kAskedEndMs = 300;
+// A stop asks the worker to end and gives it this long; the receive loop ends at once when asked,
+// or after its read's time-out when the wake-up was lost.
+constexpr DWORD kAskedEndMs = 3000;
+// Then what the worker read is forwarded for at most this long.
+constexpr DWORD kDrainLimitMs = 20000;
+constexpr DWORD kStopProgressMs = 500;  // a stop reports progress at least this often
+constexpr DWORD kTickMs = 1000;         // OnTick's period while the worker runs
 
 class CWorkerSupervisor {
 public:
     using Routine = unsigned(__stdcall*)(void*);
-    using AskToEnd = void (*)();
 
-    CWorkerSupervisor();
-    ~CWorkerSupervisor();
+    explicit CWorkerSupervisor(DWORD drainLimitMs = kDrainLimitMs);
+    virtual ~CWorkerSupervisor();
     CWorkerSupervisor(const CWorkerSupervisor&) = delete;
     CWorkerSupervisor& operator=(const CWorkerSupervisor&) = delete;
 
     // Starts the worker and acts on requests until a stop, or until the worker ends by itself;
-    // the worker has ended when it returns. False when the worker's thread could not be started.
-    // At a stop the worker is first asked to end (askToEnd, a held worker let go for it) and
-    // given kAskedEndMs; only a worker still running then is ended from outside. A thread cut off
-    // inside a socket call can leave its socket bound after the process has ended (seen under
-    // Wine, under a flood), and the port could not be taken again.
-    bool Supervise(Routine routine, AskToEnd askToEnd = nullptr);
+    // false when the worker's thread could not be started. At a stop the worker is asked to end
+    // (a held one let go for it); only one still running after kAskedEndMs is ended from outside,
+    // since a thread cut off inside a socket call can leave its port bound. Then the work it
+    // left is given up to the drain limit to finish. Returns once all of that is done.
+    bool Supervise(Routine routine);
 
     // Each changes the request when its current value allows it, and wakes the supervision;
     // true when it did.
@@ -37,10 +39,24 @@ public:
 
     LONG request() const;
 
+protected:
+    // What the supervision needs of the worker, and what it tells of its progress. All run on
+    // the supervising thread.
+    virtual void AskToEnd() {}
+    virtual bool Listening() { return true; }  // the worker is up: OnStarted follows once
+    virtual long Pending() { return 0; }       // work left for a stop to wait for
+    virtual void OnStarted() {}
+    virtual void OnTick() {}                   // about every kTickMs once started, and once at the end
+    virtual void OnStopProgress() {}
+    virtual void OnDrainGivenUp(long left) { (void)left; }
+
 private:
     bool Request(LONG from, LONG to);
     void Acted(LONG upTo);
+    void EndWorker(HANDLE worker, bool held);
+    void Drain();
 
+    const DWORD m_drainLimitMs;
     volatile LONG m_request = kRequestStop;  // requests before the worker exists are ignored
     HANDLE m_wake;                            // auto-reset: requests in a row fold into one
     volatile LONG m_accepted = 0;             // requests accepted so far
@@ -52,7 +68,7 @@ private:
 CWorkerSupervisor& ServiceSupervisor();
 constexpr DWORD kSettleWaitMs = 5000;
 
-void SuperviseWorker();
+bool SuperviseWorker();
 bool RequestStop();
 bool RequestPause();
 bool RequestContinue();

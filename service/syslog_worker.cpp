@@ -19,26 +19,26 @@ std::string BindFailedLine() {
     return line;
 }
 
-// Status code first, then the line, then the report: a line written after STOPPED can be lost.
-void GiveUp(int status, const char* line) {
-    if (status >= 0) CSyslogMinitor::setServiceStatus(status);
+// Status code first, then the line; the service main reports STOPPED with the reason once the
+// supervision has seen the worker end.
+void GiveUpOnSocket(int status, const char* line) {
+    CSyslogMinitor::setServiceStatus(status);
     WriteErrorLog(line);
-    ReportState(SERVICE_STOPPED);
+    SetServiceExit(ERROR_SERVICE_SPECIFIC_ERROR, static_cast<DWORD>(status));
 }
 
 void MapAcceptResult(int result) {
     switch (result) {
     case SYSLOG_E_STARTUP:
-        GiveUp(kStatusSocketLibFailed, kLogSocketLibFailed);
+        GiveUpOnSocket(kStatusSocketLibFailed, kLogSocketLibFailed);
         break;
     case SYSLOG_E_SOCKET:
-        GiveUp(kStatusSocketFailed, kLogSocketFailed);
+        GiveUpOnSocket(kStatusSocketFailed, kLogSocketFailed);
         break;
     case SYSLOG_E_BIND:
-        GiveUp(kStatusBindFailed, BindFailedLine().c_str());
+        GiveUpOnSocket(kStatusBindFailed, BindFailedLine().c_str());
         break;
     default:
-        ReportState(SERVICE_STOPPED);
         break;
     }
 }
@@ -50,7 +50,10 @@ unsigned __stdcall SyslogWorker(void*) {
     // is not frozen or cut off while it reports, logs or ends.
     HoldGate::Enter();
     ComApartment com;
-    if (!com.ok()) return kWorkerGaveUp;
+    if (!com.ok()) {
+        SetServiceExit(ERROR_DLL_INIT_FAILED);
+        return kWorkerGaveUp;
+    }
 
     ComPtr serverList;
     if (SUCCEEDED(CoCreateInstance(kServerListClass, nullptr, kSuiteClassContext, kServerListInterface,
@@ -58,12 +61,11 @@ unsigned __stdcall SyslogWorker(void*) {
         serverList)
         CallEntry(serverList.get(), kEntryRefresh);
 
-    ReportState(SERVICE_START_PENDING);
     if (!CSyslogMinitor::setServiceStatus(kStatusStarted) || !CSyslogMinitor::setSyslogProperty()) {
-        GiveUp(-1, kLogPortIncorrect);
+        WriteErrorLog(kLogPortIncorrect);
+        SetServiceExit(ERROR_BAD_CONFIGURATION);
         return kWorkerGaveUp;
     }
-    ReportState(SERVICE_RUNNING);
 
     HoldGate::Leave();
     int result = CSyslogMinitor::accept(OnSyslogMessage);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "overflow_report.h"
 #include "supervision.h"
 
 namespace {
@@ -50,14 +51,39 @@ struct SupervisedRun {
     CWorkerSupervisor* supervisor;
     CWorkerSupervisor::Routine routine;
     bool result;
-    CWorkerSupervisor::AskToEnd askToEnd = nullptr;
 };
 
 unsigned __stdcall Supervise(void* p) {
     auto* run = static_cast<SupervisedRun*>(p);
-    run->result = run->supervisor->Supervise(run->routine, run->askToEnd);
+    run->result = run->supervisor->Supervise(run->routine);
     return 0;
 }
+
+// A supervisor whose worker listens to AskToEnd, with work left over that drains as the test says.
+class ListeningSupervisor : public CWorkerSupervisor {
+public:
+    explicit ListeningSupervisor(DWORD drainLimitMs = kDrainLimitMs) : CWorkerSupervisor(drainLimitMs) {}
+    volatile LONG listening = 1;
+    volatile LONG pending = 0;
+    volatile LONG started = 0;
+    volatile LONG progress = 0;
+    volatile LONG givenUp = -1;
+    volatile LONG pendingWhenAsked = -1;
+
+protected:
+    void AskToEnd() override {
+        InterlockedCompareExchange(&pendingWhenAsked, pending, -1);
+        ::AskToEnd();
+    }
+    bool Listening() override { return Read(listening) != 0; }
+    long Pending() override { return Read(pending); }
+    void OnStarted() override { InterlockedIncrement(&started); }
+    void OnStopProgress() override { InterlockedIncrement(&progress); }
+    void OnDrainGivenUp(long left) override { InterlockedExchange(&givenUp, left); }
+
+private:
+    static LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
+};
 
 HANDLE Start(unsigned(__stdcall* routine)(void*), void* arg) {
     return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, arg, 0, nullptr));
@@ -188,8 +214,8 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         SCOPED_TRACE(c.what);
         InterlockedExchange(&g_askedToEnd, 0);
         InterlockedExchange(&g_returned, 0);
-        CWorkerSupervisor s;
-        SupervisedRun run{&s, c.routine, false, AskToEnd};
+        ListeningSupervisor s;
+        SupervisedRun run{&s, c.routine, false};
         HANDLE supervision = Start(Supervise, &run);
         ASSERT_TRUE(WaitRunning(s));
         ASSERT_TRUE(Moves(g_workerSteps, 2000));
@@ -221,6 +247,95 @@ TEST(Supervision, AWorkerThatEndsByItselfEndsTheSupervision) {
     EXPECT_EQ(s.request(), kRequestStop);
     s.RequestPause();
     EXPECT_EQ(s.request(), kRequestStop) << "nothing to pause after the worker ended";
+}
+
+// Work the worker left behind is waited for after it has ended, to the drain limit and no longer;
+// what is still left then is told once.
+TEST(Supervision, StopWaitsForTheWorkLeftUpToTheDrainLimit) {
+    constexpr DWORD kLimitMs = 1500;
+    const struct {
+        const char* what;
+        LONG pending;
+        DWORD finishAfterMs;  // INFINITE: never finishes
+        bool givenUp;
+    } cases[] = {
+        {"nothing left", 0, 0, false},
+        {"finishes within the limit", 5, 700, false},
+        {"never finishes", 7, INFINITE, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        InterlockedExchange(&g_askedToEnd, 0);
+        ListeningSupervisor s(kLimitMs);
+        InterlockedExchange(&s.pending, c.pending);
+        SupervisedRun run{&s, ListeningWorker, false};
+        HANDLE supervision = Start(Supervise, &run);
+        ASSERT_TRUE(WaitRunning(s));
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(s.RequestStop());
+        if (c.pending != 0 && c.finishAfterMs != INFINITE) {
+            EXPECT_EQ(WaitForSingleObject(supervision, c.finishAfterMs), static_cast<DWORD>(WAIT_TIMEOUT))
+                << "the supervision must wait while work is left";
+            InterlockedExchange(&s.pending, 0);
+        }
+        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
+        DWORD took = GetTickCount() - start;
+        CloseHandle(supervision);
+        EXPECT_TRUE(run.result);
+        EXPECT_EQ(s.pendingWhenAsked, c.pending) << "the worker is asked to end before the wait";
+        EXPECT_EQ(s.givenUp, c.givenUp ? c.pending : -1);
+        if (c.givenUp) {
+            EXPECT_GE(took, kLimitMs);
+            EXPECT_LT(took, kLimitMs + 5000);
+            EXPECT_GE(s.progress, 1) << "a long stop reports progress";
+        }
+    }
+}
+
+// The service is reported started once the worker is up, once, and not before.
+TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
+    ListeningSupervisor s;
+    InterlockedExchange(&s.listening, 0);
+    InterlockedExchange(&g_askedToEnd, 0);
+    SupervisedRun run{&s, ListeningWorker, false};
+    HANDLE supervision = Start(Supervise, &run);
+    ASSERT_TRUE(WaitRunning(s));
+    ASSERT_TRUE(Moves(g_workerSteps, 2000));
+    EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
+    InterlockedExchange(&s.listening, 1);
+    DWORD start = GetTickCount();
+    while (s.started == 0 && GetTickCount() - start < 5000) Sleep(5);
+    EXPECT_EQ(s.started, 1);
+    ASSERT_TRUE(s.RequestPause());
+    ASSERT_TRUE(s.WaitSettled(5000));
+    ASSERT_TRUE(s.RequestContinue());
+    ASSERT_TRUE(s.WaitSettled(5000));
+    ASSERT_TRUE(s.RequestStop());
+    ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
+    CloseHandle(supervision);
+    EXPECT_EQ(s.started, 1) << "started is told once";
+}
+
+TEST(OverflowReport, OneCountPerEpisodeOnceTheDroppingStops) {
+    const struct {
+        unsigned long dropped;
+        bool final;
+        unsigned long told;
+    } looks[] = {
+        {0, false, 0},    {0, false, 0},                     // nothing dropped
+        {40, false, 0},   {90, false, 0}, {90, false, 90},   // an episode of 90
+        {90, false, 0},                                      // told once only
+        {95, false, 0},   {95, false, 5},                    // a second episode
+        {120, false, 0},  {130, true, 35},                   // cut short by the end
+        {130, true, 0},
+    };
+    COverflowReport report;
+    int i = 0;
+    for (const auto& look : looks) {
+        EXPECT_EQ(report.Observe(look.dropped, look.final), look.told) << "look " << i;
+        ++i;
+    }
+    EXPECT_EQ(BacklogFullLine(90), "Syslog backlog full : 90 datagrams dropped !");
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
-// svcctl NAME stop|pause|continue|interrogate|query: sends one control (or only queries) and
-// prints "state N" with the state the service manager then reports, or "error N" on failure.
+// svcctl NAME stop|pause|continue|interrogate|query|status|stop-wait: sends one control (or only
+// queries) and prints "state N" with the state the service manager then reports, or "error N" on
+// failure. status adds the exit codes, checkpoint and wait hint; stop-wait sends a stop, polls
+// until STOPPED and prints the milliseconds it took before the status.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+constexpr DWORD kStopWaitLimitMs = 60000;
 
 struct Control {
     const char* word;
@@ -16,18 +20,45 @@ const Control kControls[] = {{"stop", SERVICE_CONTROL_STOP},
                              {"pause", SERVICE_CONTROL_PAUSE},
                              {"continue", SERVICE_CONTROL_CONTINUE},
                              {"interrogate", SERVICE_CONTROL_INTERROGATE},
-                             {"query", 0}};
+                             {"query", 0},
+                             {"status", 0},
+                             {"stop-wait", SERVICE_CONTROL_STOP}};
 
 int Fail(const char* what) {
     std::printf("error %lu %s\n", GetLastError(), what);
     return 1;
 }
 
+void PrintStatus(const SERVICE_STATUS& s) {
+    std::printf("state %lu exit %lu specific %lu checkpoint %lu hint %lu\n", s.dwCurrentState, s.dwWin32ExitCode,
+                s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
+}
+
+int Run(SC_HANDLE service, const Control& control, const char* word) {
+    SERVICE_STATUS status = {};
+    DWORD start = GetTickCount();
+    if (control.code != 0 && !ControlService(service, control.code, &status)) return Fail("ControlService");
+    if (!QueryServiceStatus(service, &status)) return Fail("QueryServiceStatus");
+    if (std::strcmp(word, "stop-wait") == 0) {
+        while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitLimitMs) {
+            Sleep(5);
+            if (!QueryServiceStatus(service, &status)) return Fail("QueryServiceStatus");
+        }
+        std::printf("after %lu ms ", GetTickCount() - start);
+        PrintStatus(status);
+    } else if (std::strcmp(word, "status") == 0) {
+        PrintStatus(status);
+    } else {
+        std::printf("state %lu\n", status.dwCurrentState);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::printf("usage: svcctl NAME stop|pause|continue|interrogate|query\n");
+        std::printf("usage: svcctl NAME stop|pause|continue|interrogate|query|status|stop-wait\n");
         return 2;
     }
     const Control* control = nullptr;
@@ -38,17 +69,7 @@ int main(int argc, char** argv) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) return Fail("OpenSCManager");
     SC_HANDLE service = OpenServiceA(manager, argv[1], SERVICE_ALL_ACCESS);
-    int rc = 0;
-    SERVICE_STATUS status = {};
-    if (service == nullptr) {
-        rc = Fail("OpenService");
-    } else if (control->code != 0 && !ControlService(service, control->code, &status)) {
-        rc = Fail("ControlService");
-    } else if (!QueryServiceStatus(service, &status)) {
-        rc = Fail("QueryServiceStatus");
-    } else {
-        std::printf("state %lu\n", status.dwCurrentState);
-    }
+    int rc = service == nullptr ? Fail("OpenService") : Run(service, *control, argv[2]);
     if (service != nullptr) CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return rc;

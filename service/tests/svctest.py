@@ -49,6 +49,31 @@ def state():
     return control("query")
 
 
+class Status:
+    """What QueryServiceStatus gives: state, Win32 and service-specific exit codes, checkpoint, hint."""
+
+    def __init__(self, words):
+        fields = dict(zip(words[0::2], (int(w) for w in words[1::2])))
+        self.state, self.exit, self.specific = fields["state"], fields["exit"], fields["specific"]
+        self.checkpoint, self.hint = fields["checkpoint"], fields["hint"]
+
+    def __repr__(self):
+        return f"Status(state={self.state}, exit={self.exit}, specific={self.specific})"
+
+
+def status():
+    out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, "status").output.split()
+    return Status(out) if out and out[0] == "state" else None
+
+
+def stop_wait():
+    """Sends a stop and polls until STOPPED inside one program: (milliseconds, Status), or None."""
+    out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, "stop-wait", timeout=120).output.split()
+    if len(out) < 4 or out[0] != "after":
+        return None
+    return int(out[1]), Status(out[3:])
+
+
 def wait_state(want, timeout=15):
     deadline = time.monotonic() + timeout
     now = None
@@ -212,6 +237,36 @@ def port_holder():
     s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     s.bind(("0.0.0.0", 0))
     return s
+
+
+def port_taken(port):
+    """True when some socket holds the UDP port (bind fails)."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        try:
+            s.bind(("0.0.0.0", port))
+            return False
+        except OSError:
+            return True
+
+
+def unread_bytes(port):
+    """Bytes waiting in the receive queue of the UDP socket bound to the port, or None without one."""
+    with open("/proc/net/udp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if int(fields[1].split(":")[1], 16) == port:
+                return int(fields[4].split(":")[1], 16)
+    return None
+
+
+def wait_all_read(port, timeout=30):
+    """Waits until the service has read everything sent to the port out of its socket."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if unread_bytes(port) == 0:
+            return True
+        time.sleep(0.01)
+    return False
 
 
 def logger(port, *args):
