@@ -40,6 +40,10 @@ struct ModuleTraits {
     static HMODULE invalid() { return nullptr; }
     static void close(HMODULE module) { FreeLibrary(module); }
 };
+struct ProcessTraits {
+    static HANDLE invalid() { return nullptr; }
+    static void close(HANDLE h) { CloseHandle(h); }
+};
 struct SocketTraits {
     static SOCKET invalid() { return INVALID_SOCKET; }
     static void close(SOCKET s) { closesocket(s); }

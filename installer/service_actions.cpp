@@ -38,18 +38,32 @@ extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
-// After StopServices: Wine's msi asks the service to stop but does not wait, so its files would
-// still be in use when they are removed or replaced. A stop may drain for a while first.
-extern "C" UINT __stdcall WaitServiceStopped(MSIHANDLE install) {
-    UniqueSc service = OpenService(SERVICE_QUERY_STATUS);
+// Before StopServices: Wine's msi asks the service to stop but does not wait, and the process
+// still maps the program for a moment after it reports STOPPED, so the files would still be in
+// use when they are removed or replaced. Stop it here and wait for the process to end; a stop
+// may drain for a while first.
+extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
+    UniqueSc service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
     if (!service) return ERROR_SUCCESS;
-    SERVICE_STATUS status = {};
-    for (DWORD waited = 0;; waited += kStopPollMs) {
-        if (!QueryServiceStatus(service.get(), &status) || status.dwCurrentState == SERVICE_STOPPED)
-            return ERROR_SUCCESS;
-        if (waited >= kStopWaitMs) break;
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD size = 0;
+    if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
+        return ERROR_SUCCESS;
+    Unique<HANDLE, ProcessTraits> process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    SERVICE_STATUS ignored;
+    ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
+    DWORD start = GetTickCount();
+    while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitMs) {
         Sleep(kStopPollMs);
+        if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
+                                  reinterpret_cast<BYTE*>(&status), sizeof status, &size))
+            break;
     }
+    DWORD left = kStopWaitMs - (GetTickCount() - start);
+    if (status.dwCurrentState == SERVICE_STOPPED &&
+        (!process || WaitForSingleObject(process.get(), left > kStopWaitMs ? 0 : left) == WAIT_OBJECT_0))
+        return ERROR_SUCCESS;
     return Fail(install, "OVSyslog did not stop within " + std::to_string(kStopWaitMs / 1000) +
                              " s (state " + std::to_string(status.dwCurrentState) + ").");
 }
