@@ -9,7 +9,8 @@ pkgs=(cmake ninja-build python3 git
       wine wine64 wine32:i386 libwine-dev:i386
       googletest clang libclang-rt-14-dev
       xvfb xauth x11-utils imagemagick
-      rsyslog bsdutils util-linux procps iproute2)
+      rsyslog bsdutils util-linux procps iproute2
+      wixl msitools)
 
 missing=()
 for p in "${pkgs[@]}"; do

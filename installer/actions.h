@@ -1,0 +1,33 @@
+// Names and limits shared by the package's custom actions.
+#pragma once
+
+#include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+
+#include <string>
+
+namespace ovsetup {
+
+constexpr const char* kServiceName = "OVSyslog";
+constexpr const char* kSettingsKey = "Software\\Telmora\\Orvane\\OVSyslog";
+constexpr const char* kPortValue = "AuthPort";
+constexpr const char* kDefaultPort = "514";
+constexpr const char* kPortProperty = "SYSLOGPORT";
+constexpr const char* kErrorLogName = "OVSyslog.log";
+
+// A stop may drain for about 20 s; leave room beyond that before calling it stuck.
+constexpr DWORD kStopWaitMs = 60000;
+constexpr DWORD kStopPollMs = 250;
+
+// What the rollback of the port write restores: this prefix, then the old text; alone, no value.
+constexpr char kHadValue = '=';
+
+std::string GetProperty(MSIHANDLE install, const char* name);
+// The deferred action's data, set by the immediate phase under the action's own name.
+std::string ActionData(MSIHANDLE install);
+void Log(MSIHANDLE install, const std::string& text);
+// Shows the text as an error (logged under /qn) and returns the code that stops the install.
+UINT Fail(MSIHANDLE install, const std::string& text);
+
+}  // namespace ovsetup

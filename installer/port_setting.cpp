@@ -1,0 +1,106 @@
+// The settings key's AuthPort: SYSLOGPORT when given, else the operator's value, else 514.
+#include <winsock2.h>
+
+#include <string>
+#include <vector>
+
+#include "actions.h"
+#include "handles.h"
+#include "port_text.h"
+
+using namespace ovsetup;
+
+namespace {
+
+// The stored AuthPort text; false when there is none.
+bool ReadPort(std::string* text) {
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
+        return false;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.get(), kPortValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    std::vector<char> data(size + 1);
+    if (RegQueryValueExA(key.get(), kPortValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
+        return false;
+    *text = data.data();
+    return true;
+}
+
+UINT SetPort(const char* text) {
+    UniqueHkey key;
+    LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                 key.put(), nullptr);
+    if (error == ERROR_SUCCESS)
+        error = RegSetValueExA(key.get(), kPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                               static_cast<DWORD>(strlen(text) + 1));
+    return error == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
+}
+
+}  // namespace
+
+// Immediate: refuses a bad SYSLOGPORT before anything changes, and hands the deferred actions
+// what to write, what to restore on rollback and which port the service will need.
+extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
+    std::string given = GetProperty(install, kPortProperty);
+    int port = 0;
+    if (!given.empty() && !ovreg::ParsePortText(given.c_str(), &port))
+        return Fail(install, "SYSLOGPORT=\"" + given +
+                                 "\" is not a UDP port: give a whole number from 1 to 65535.");
+    std::string stored;
+    bool had = ReadPort(&stored);
+    std::string write;
+    if (!given.empty())
+        write = std::to_string(port);
+    else if (!had)
+        write = kDefaultPort;
+    std::string effective = write.empty() ? stored : write;
+
+    MsiSetPropertyA(install, "WritePort", write.c_str());
+    MsiSetPropertyA(install, "RestorePort", had ? (std::string(1, kHadValue) + stored).c_str() : "");
+    MsiSetPropertyA(install, "CheckPortFree", effective.c_str());
+    Log(install, "OVSyslog: AuthPort " + (had ? "\"" + stored + "\"" : std::string("absent")) +
+                     (write.empty() ? ", kept" : ", set to " + write));
+    return ERROR_SUCCESS;
+}
+
+extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
+    std::string port = ActionData(install);
+    return port.empty() ? ERROR_SUCCESS : SetPort(port.c_str());
+}
+
+// Rollback: puts back what PreparePort found.
+extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
+    std::string before = ActionData(install);
+    if (!before.empty() && before[0] == kHadValue) return SetPort(before.c_str() + 1);
+    UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
+        RegDeleteValueA(key.get(), kPortValue);
+    return ERROR_SUCCESS;
+}
+
+// Deferred, just before the service starts: a port held by another receiver fails the install
+// with a message that says so, instead of the service manager's bare start failure.
+extern "C" UINT __stdcall CheckPortFree(MSIHANDLE install) {
+    std::string text = ActionData(install);
+    int port = 0;
+    if (!ovreg::ParsePortText(text.c_str(), &port)) return ERROR_SUCCESS;
+    WSADATA wsa;
+    if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return ERROR_SUCCESS;
+    bool taken = false;
+    {
+        UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        sockaddr_in local = {};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<u_short>(port));
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+        taken = s && bind(s.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 &&
+                WSAGetLastError() == WSAEADDRINUSE;
+    }
+    WSACleanup();
+    if (!taken) return ERROR_SUCCESS;
+    return Fail(install, "OVSyslog cannot start: UDP port " + std::to_string(port) +
+                             " is in use by another program. Stop that program, or install with "
+                             "SYSLOGPORT set to a free port.");
+}
