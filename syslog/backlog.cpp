@@ -64,13 +64,14 @@ bool Push(DatagramHandoff* handoff) {
     return true;
 }
 
-DatagramHandoff* Take() {
+DatagramHandoff* Take(LONG* position) {
     for (;;) {
         LONG head = Load(g_head);
         if (head == Load(g_tail)) return nullptr;
         DatagramHandoff* handoff = g_ring[head & (kBacklogMaxCount - 1)];
         if (InterlockedCompareExchange(&g_head, Next(head), head) == head) {
             InterlockedExchangeAdd(&g_bytes, -static_cast<LONG>(BlockBytes(handoff->length)));
+            *position = head;
             return handoff;
         }
     }

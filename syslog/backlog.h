@@ -23,8 +23,9 @@ namespace backlog {
 
 // Appends; false when either bound is reached (the caller drops and counts the datagram).
 bool Push(DatagramHandoff* handoff);
-// The oldest record, or null when there is none.
-DatagramHandoff* Take();
+// The oldest record, or null when there is none. Its position counts the datagrams queued before
+// it since the library was loaded: the order in which they arrived.
+DatagramHandoff* Take(LONG* position);
 bool Empty();
 LONG Count();
 

@@ -17,6 +17,64 @@ HANDLE g_work = CreateSemaphoreA(nullptr, 0, 2 * kMaxDatagramThreads, nullptr);
 
 HANDLE g_lastThread = nullptr;  // touched only by the loop thread
 
+// In a burst the loop reads far faster than any forwarding, and every read and most of a forward
+// are round trips to the one wineserver: forwarders beyond a few would take the reader's share
+// and make the socket overflow. So while one lasts only kBurstForwarders take datagrams; the
+// others wait, and all go on once the reader has rested for a window.
+volatile LONG g_burstUntil = 0;  // tick count at which the last burst seen ends
+volatile LONG g_active = 0;      // threads handling a datagram now
+
+bool InBurst() {
+    return static_cast<LONG>(InterlockedCompareExchange(&g_burstUntil, 0, 0) - static_cast<LONG>(GetTickCount())) > 0;
+}
+
+// Counts the loop's reads per window; runs on the loop thread only.
+void NoteRead() {
+    static DWORD windowStart = 0;
+    static LONG reads = 0;
+    DWORD now = GetTickCount();
+    if (now - windowStart >= kBurstWindowMs) {
+        windowStart = now;
+        reads = 0;
+    }
+    if (++reads == kBurstReads) InterlockedExchange(&g_burstUntil, static_cast<LONG>(now + kBurstWindowMs));
+}
+
+void WaitOutBurst() {
+    while (InBurst() && InterlockedCompareExchange(&g_active, 0, 0) >= kBurstForwarders) Sleep(kBurstWindowMs);
+}
+
+// Turns in arrival order: the datagram at position p may pass once g_turn is p. A waiter sleeps on
+// the condition of its own position's slot, so that a pass wakes only the next one.
+constexpr LONG kTurnSlots = 256;
+SRWLOCK g_turnLock = SRWLOCK_INIT;
+CONDITION_VARIABLE g_turnWaiters[kTurnSlots] = {};
+LONG g_turn = 0;  // under g_turnLock
+
+enum TurnState { kNoTurn, kTurnAhead, kTurnHeld };
+thread_local TurnState t_turnState = kNoTurn;
+thread_local LONG t_position = 0;
+
+void WaitTurn() {
+    if (t_turnState != kTurnAhead) return;
+    AcquireSRWLockExclusive(&g_turnLock);
+    while (g_turn != t_position)
+        SleepConditionVariableSRW(&g_turnWaiters[static_cast<ULONG>(t_position) % kTurnSlots], &g_turnLock,
+                                  INFINITE, 0);
+    ReleaseSRWLockExclusive(&g_turnLock);
+    t_turnState = kTurnHeld;
+}
+
+void PassTurn() {
+    if (t_turnState != kTurnHeld) return;
+    LONG next = static_cast<LONG>(static_cast<ULONG>(t_position) + 1);
+    AcquireSRWLockExclusive(&g_turnLock);
+    g_turn = next;
+    ReleaseSRWLockExclusive(&g_turnLock);
+    WakeAllConditionVariable(&g_turnWaiters[static_cast<ULONG>(next) % kTurnSlots]);
+    t_turnState = kNoTurn;
+}
+
 LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 
 // Takes one count off the counter when it is above zero.
@@ -33,7 +91,7 @@ bool AddBelow(volatile LONG& counter, LONG bound) {
     return false;
 }
 
-unsigned RunDatagram(DatagramHandoff* handoff) {
+unsigned HandleDatagram(DatagramHandoff* handoff) {
     SyslogCallback callback = handoff->callback;
     if (handoff->length < 1) {
         FreeHandoff(handoff);
@@ -53,13 +111,24 @@ unsigned RunDatagram(DatagramHandoff* handoff) {
     return callback(message);
 }
 
+// Whatever the callback did, the datagram's turn is passed before the thread takes another.
+unsigned RunDatagram(DatagramHandoff* handoff, LONG position) {
+    t_position = position;
+    t_turnState = kTurnAhead;
+    unsigned result = HandleDatagram(handoff);
+    WaitTurn();
+    PassTurn();
+    return result;
+}
+
 // The next record, waiting up to the linger time for one; null when this thread should end.
-DatagramHandoff* NextDatagram() {
+DatagramHandoff* NextDatagram(LONG* position) {
     for (;;) {
-        if (DatagramHandoff* handoff = backlog::Take()) return handoff;
+        WaitOutBurst();
+        if (DatagramHandoff* handoff = backlog::Take(position)) return handoff;
         InterlockedIncrement(&g_idle);
         // A record queued before the announcement was seen by nobody: look once more.
-        DatagramHandoff* handoff = backlog::Take();
+        DatagramHandoff* handoff = backlog::Take(position);
         bool woken = WaitForSingleObject(g_work, handoff != nullptr ? 0 : kDatagramThreadLingerMs) == WAIT_OBJECT_0;
         // Not woken: withdraw the announcement, unless the loop has just taken it and its count
         // is on the way.
@@ -72,8 +141,12 @@ DatagramHandoff* NextDatagram() {
 unsigned __stdcall DatagramThread(void*) {
     unsigned result = 0;
     for (;;) {
-        for (DatagramHandoff* handoff = NextDatagram(); handoff != nullptr; handoff = NextDatagram()) {
-            result = RunDatagram(handoff);
+        LONG position = 0;
+        for (DatagramHandoff* handoff = NextDatagram(&position); handoff != nullptr;
+             handoff = NextDatagram(&position)) {
+            InterlockedIncrement(&g_active);
+            result = RunDatagram(handoff, position);
+            InterlockedDecrement(&g_active);
             InterlockedDecrement(&g_pending);
         }
         InterlockedDecrement(&g_threads);
@@ -103,13 +176,18 @@ bool QueueDatagram(DatagramHandoff* handoff) {
         InterlockedDecrement(&g_pending);
         return false;
     }
+    NoteRead();
     if (TakeOne(g_idle))
         ReleaseSemaphore(g_work, 1, nullptr);
-    else
+    else if (!InBurst() || Load(g_threads) < kBurstForwarders)
         StartThread();
     return true;
 }
 
 LONG PendingDatagrams() { return Load(g_pending); }
+
+void CSyslogMinitor::waitTurn() { WaitTurn(); }
+
+void CSyslogMinitor::passTurn() { PassTurn(); }
 
 LONG DatagramThreads() { return Load(g_threads); }

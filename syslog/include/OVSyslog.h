@@ -66,6 +66,13 @@ public:
     static long getPendingCount();
     static unsigned long getDroppedCount();
 
+    // Called by the receiver callback around the step whose order must follow the datagrams'
+    // arrival (the first delivery of each record): waitTurn returns once every datagram that
+    // arrived earlier has passed its turn; passTurn lets the next one go. A callback that does
+    // not pass its turn passes it when it returns. Nothing outside a datagram thread.
+    static void waitTurn();
+    static void passTurn();
+
     // Writes the service status code; true even when the key is missing.
     static bool setServiceStatus(int status);
     // Loads AuthPort; false when it holds something that is not a UDP port.

@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""Burst benchmark: numbered datagrams sent back to back (and 100,000 paced at high rates) from one
+Linux sender into the installed service with the suite's stand-ins, into rsyslog (imudp with the
+same 8 MiB receive buffer, to a file) and into a bare blocking-read loop under Wine (the platform's
+ceiling: one reader, nothing forwarded beside it).
+
+    bench/burst/run.sh [--bursts 10000,50000,100000,200000] [--paced 25000,50000,100000]
+                       [--paced-count 100000] [--receivers service,rsyslog,bare]
+
+Per burst and receiver: sent, lost (and how many of those the socket dropped), seconds from the
+first datagram sent to the last one received or forwarded, peak threads and private bytes. Each
+receiver has the machine to itself. Prints figures; never fails.
+"""
+import argparse
+import os
+import re
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "service", "tests"),
+                os.path.join(SOURCE, "tools", "python")]
+import run_bench as rb  # noqa: E402
+
+LOCAL = "BENCH-LOCAL"
+QUIET_S = 5.0        # a receiver that has added nothing for this long is done
+LIMIT_S = 300.0      # and one that goes on this long is cut off
+SEQ = re.compile(rb"run=(\d+) seq=(\d+)")
+RSYSLOG_CONF = """global(workDirectory="{work}")
+module(load="imudp")
+input(type="imudp" address="127.0.0.1" port="{port}" rcvbufSize="8m")
+template(name="raw" type="string" string="%rawmsg%\\n")
+action(type="omfile" file="{out}" template="raw" asyncWriting="off" flushOnTXEnd="on")
+"""
+
+
+class Counter(threading.Thread):
+    """Follows a growing file and counts the distinct sequence numbers of each run, with the time
+    the last new one showed up."""
+
+    def __init__(self, path, record_size=None):
+        super().__init__(daemon=True)
+        self.path, self.record_size = path, record_size
+        self.seen, self.last = {}, {}
+        self.offset, self.buffer, self.running = 0, b"", True
+
+    def run(self):
+        while self.running:
+            self.poll()
+            time.sleep(0.01)
+
+    def poll(self):
+        try:
+            with open(self.path, "rb") as f:
+                f.seek(self.offset)
+                data = f.read()
+        except OSError:
+            return
+        if not data:
+            return
+        now = time.monotonic()
+        self.offset += len(data)
+        self.buffer += data
+        if self.record_size:
+            cut = len(self.buffer) - len(self.buffer) % self.record_size
+        else:
+            cut = self.buffer.rfind(b"\n") + 1
+        chunk, self.buffer = self.buffer[:cut], self.buffer[cut:]
+        for run, seq in SEQ.findall(chunk):
+            run = int(run)
+            self.seen.setdefault(run, set()).add(int(seq))
+            self.last[run] = now
+
+    def count(self, run):
+        return len(self.seen.get(run, ()))
+
+
+class Peaks(threading.Thread):
+    """Peak threads and private (anonymous resident) KiB of a process, every 100 ms."""
+
+    def __init__(self, pid):
+        super().__init__(daemon=True)
+        self.pid, self.threads, self.private, self.running = pid, 0, 0, True
+
+    def run(self):
+        while self.running:
+            try:
+                for line in open(f"/proc/{self.pid}/status"):
+                    if line.startswith("Threads:"):
+                        self.threads = max(self.threads, int(line.split()[1]))
+                    elif line.startswith("RssAnon:"):
+                        self.private = max(self.private, int(line.split()[1]))
+            except OSError:
+                pass
+            time.sleep(0.1)
+
+
+def socket_drops(port):
+    for name in ("/proc/net/udp",):
+        for line in open(name).readlines()[1:]:
+            f = line.split()
+            if int(f[1].split(":")[1], 16) == port:
+                return int(f[-1])
+    return 0
+
+
+class FileReceiver:
+    """The service or rsyslog: what it keeps shows up in a file."""
+
+    def __init__(self, name, port, path, pid, record_size=None):
+        self.name, self.port, self.pid = name, port, pid
+        self.counter = Counter(path, record_size)
+        self.counter.start()
+
+    def measure(self, send, run, count):
+        peaks = Peaks(self.pid)
+        peaks.start()
+        drops_before = socket_drops(self.port)
+        start = time.monotonic()
+        send(self.port, run)
+        changed, seen = time.monotonic(), -1
+        while time.monotonic() - changed < QUIET_S and time.monotonic() - start < LIMIT_S:
+            time.sleep(0.2)
+            now = self.counter.count(run)
+            if now != seen:
+                seen, changed = now, time.monotonic()
+            if seen >= count:
+                break
+        peaks.running = False
+        last = self.counter.last.get(run, start)
+        return dict(kept=self.counter.count(run), socket=socket_drops(self.port) - drops_before,
+                    seconds=last - start, threads=peaks.threads, private=peaks.private / 1024)
+
+
+class BareReceiver:
+    def __init__(self, ovswine, port):
+        self.name, self.port = "bare", port
+        self.rx = rb.Receiver(ovswine, "bare", port)
+        self.rx.wait_ready()
+
+    def measure(self, send, run, count):
+        rb.drain(self.rx)
+        self.rx.reset(run, count)
+        drops_before = socket_drops(self.port)
+        start = time.monotonic()
+        send(self.port, run)
+        st, last, _ = rb.drain(self.rx)
+        return dict(kept=st["received"], socket=socket_drops(self.port) - drops_before, seconds=last - start,
+                    threads=st["peak_threads"], private=st["peak_private"] / 1024 / 1024)
+
+    def close(self):
+        self.rx.close()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("tree", nargs="?", default=None)
+    ap.add_argument("--bursts", default="10000,50000,100000,200000")
+    ap.add_argument("--paced", default="25000,50000,100000")
+    ap.add_argument("--paced-count", type=int, default=100000)
+    ap.add_argument("--receivers", default="service,rsyslog,bare")
+    args = ap.parse_args()
+    rb.set_environment(args.tree or rb.default_tree())
+    import ovswine
+    import svctest as t
+
+    work = tempfile.mkdtemp(prefix="ovs-bench-burst-")
+    exe = rb.build_c_sender(work)
+    if exe is None:
+        print("no C compiler: the back-to-back sender needs one")
+        return
+    scenarios = [(int(n), 0) for n in args.bursts.split(",") if n]
+    scenarios += [(args.paced_count, int(r)) for r in args.paced.split(",") if r]
+    wanted = args.receivers.split(",")
+    print(f"machine: {os.cpu_count()} cores, load {os.getloadavg()[0]:.2f}; tree {os.environ['OVS_BIN']}")
+    print(f"{'burst':>22} {'receiver':>8} {'sent':>7} {'lost':>7} {'at socket':>9} {'seconds':>8} "
+          f"{'threads':>7} {'private MiB':>11}")
+    run_ids = iter(range(100, 10**6))
+    results = {}
+    with rb.RaisedRmem(rb.RMEM_TARGET):
+        for name in wanted:
+            receiver, cleanup = open_receiver(name, ovswine, t, work)
+            if receiver is None:
+                continue
+            try:
+                for count, rate in scenarios:
+                    run = next(run_ids)
+                    if rate:
+                        send = lambda port, run, r=rate, c=count: rb.c_send(exe, port, r, c / r, run)
+                        label = f"{count} at {rate}/s"
+                    else:
+                        send = lambda port, run, c=count: rb.c_send(exe, port, 10**9, c / 10**9, run)
+                        label = f"{count} back to back"
+                    r = receiver.measure(send, run, count)
+                    results[(label, name)] = r
+                    print(f"{label:>22} {name:>8} {count:>7} {count - r['kept']:>7} {r['socket']:>9} "
+                          f"{r['seconds']:>8.1f} {r['threads']:>7} {r['private']:>11.1f}", flush=True)
+            finally:
+                cleanup()
+    shutil.rmtree(work, ignore_errors=True)
+
+
+def open_receiver(name, ovswine, t, work):
+    port = ovswine.free_udp_port()
+    if name == "service":
+        suite = t.Suite(LOCAL)
+        t.remove_service()
+        t.install()
+        t.set_port(port)
+        if not t.start():
+            print("the service did not start")
+            return None, lambda: None
+        rx = FileReceiver("service", port, os.path.join(suite.outbox, LOCAL + ".evt"), t.service_pid(), t.RECORD_SIZE)
+
+        def cleanup():
+            rx.counter.running = False
+            t.remove_service()
+            suite.remove()
+        return rx, cleanup
+    if name == "rsyslog":
+        out, conf = os.path.join(work, "messages"), os.path.join(work, "rsyslog.conf")
+        with open(conf, "w") as f:
+            f.write(RSYSLOG_CONF.format(work=work, port=port, out=out))
+        proc = subprocess.Popen(["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "pid")],
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        deadline = time.monotonic() + 10
+        while socket_drops(port) == 0 and not port_bound(port) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        rx = FileReceiver("rsyslog", port, out, proc.pid)
+
+        def cleanup():
+            rx.counter.running = False
+            proc.terminate()
+            proc.wait(10)
+        return rx, cleanup
+    if name == "bare":
+        rx = BareReceiver(ovswine, port)
+        return rx, rx.close
+    print(f"unknown receiver {name}")
+    return None, lambda: None
+
+
+def port_bound(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        try:
+            s.bind(("127.0.0.1", port))
+            return False
+        except OSError:
+            return True
+
+
+if __name__ == "__main__":
+    main()
