@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "OVSyslog.h"
 #include "event_record.h"
 #include "handles.h"
 #include "suite.h"
@@ -53,32 +54,67 @@ std::string NewLocalServerId() {
     return LocalServerId(localSystem);
 }
 
-}  // namespace
+// A record made and waiting for delivery; without a UUID none is made and nothing is delivered.
+struct PreparedRecord {
+    std::string destination;
+    EventRecord record;
+    bool made = false;
+};
 
-int SendEventRecord(const char* host, const char* destination, const char* text) {
+PreparedRecord PrepareRecord(const char* host, const char* destination, const char* text) {
+    PreparedRecord prepared;
+    prepared.destination = destination != nullptr ? destination : "";
     UUID uuid;
-    if (CoCreateGuid(&uuid) != S_OK) return 0;
+    if (CoCreateGuid(&uuid) != S_OK) return prepared;
     RpcString eventId;
     UuidToStringA(&uuid, eventId.put());
-
     // Asked anew for every record.
     std::string local = NewLocalServerId();
-    EventRecord record = BuildEventRecord(local.c_str(), host, eventId.c_str(), text);
+    prepared.record = BuildEventRecord(local.c_str(), host, eventId.c_str(), text);
+    prepared.made = true;
+    return prepared;
+}
 
+int Attempt(const PreparedRecord& prepared) { return OrvaneDeliver(prepared.destination.c_str(), prepared.record.data()); }
+
+// Delivers the records in order, each with up to kDeliveryAttempts attempts. The first attempts
+// are made in the datagram's turn, so that records reach each server in the order the datagrams
+// arrived; the first refusal passes the turn, so that retries hold up no other message.
+int DeliverInTurn(const std::vector<PreparedRecord>& records) {
     int result = 0;
-    for (int attempt = 0; attempt < kDeliveryAttempts; ++attempt) {
-        result = OrvaneDeliver(destination != nullptr ? destination : "", record.data());
-        if (result == kDelivered) break;
-        Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
+    CSyslogMinitor::waitTurn();
+    for (const PreparedRecord& prepared : records) {
+        if (!prepared.made) {
+            result = 0;
+            continue;
+        }
+        result = Attempt(prepared);
+        for (int attempt = 1; result != kDelivered && attempt < kDeliveryAttempts; ++attempt) {
+            CSyslogMinitor::passTurn();
+            Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
+            result = Attempt(prepared);
+        }
+        if (result != kDelivered) Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
     }
+    CSyslogMinitor::passTurn();
     return result;
 }
 
-int ForwardEvent(const char* host, const char* text) {
-    ComPtr localSystem;
-    Create(kLocalSystemClass, kLocalSystemInterface, localSystem);
-    int result = SendEventRecord(host, LocalServerId(localSystem).c_str(), text);
+}  // namespace
 
+int SendEventRecord(const char* host, const char* destination, const char* text) {
+    return DeliverInTurn({PrepareRecord(host, destination, text)});
+}
+
+// Every record is made before the first is delivered: the component creations, which cost most,
+// then run outside the turn.
+int ForwardEvent(const char* host, const char* text) {
+    std::vector<PreparedRecord> records;
+    {
+        ComPtr localSystem;
+        Create(kLocalSystemClass, kLocalSystemInterface, localSystem);
+        records.push_back(PrepareRecord(host, LocalServerId(localSystem).c_str(), text));
+    }
     ComPtr serverList;
     if (Create(kServerListClass, kServerListInterface, serverList)) {
         long count = 0;
@@ -86,10 +122,9 @@ int ForwardEvent(const char* host, const char* text) {
         for (long i = 0; i < count; ++i) {
             UniqueBstr id;
             CallEntry(serverList.get(), kEntryGetServer, i, id.put());
-            result = SendEventRecord(host, ToAnsi(id.get()).c_str(), text);
+            records.push_back(PrepareRecord(host, ToAnsi(id.get()).c_str(), text));
         }
     }
     serverList.reset();
-    localSystem.reset();
-    return result;
+    return DeliverInTurn(records);
 }
