@@ -259,6 +259,28 @@ def unread_bytes(port):
     return None
 
 
+def socket_drops(port):
+    """Datagrams the system dropped at the UDP socket bound to the port (its buffer was full)."""
+    with open("/proc/net/udp") as f:
+        for line in f.readlines()[1:]:
+            fields = line.split()
+            if int(fields[1].split(":")[1], 16) == port:
+                return int(fields[-1])
+    return 0
+
+
+def send_burst(port, payloads, rate=None):
+    """Sends from one socket, back to back or paced at `rate` datagrams a second."""
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        start = time.monotonic()
+        for i, payload in enumerate(payloads):
+            s.sendto(payload, ("127.0.0.1", port))
+            if rate and i % 100 == 99:
+                ahead = start + (i + 1) / rate - time.monotonic()
+                if ahead > 0:
+                    time.sleep(ahead)
+
+
 def wait_all_read(port, timeout=30):
     """Waits until the service has read everything sent to the port out of its socket."""
     deadline = time.monotonic() + timeout
