@@ -10,14 +10,6 @@ namespace {
 
 volatile LONG g_stop = 0;
 
-bool Readable(SOCKET s) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout = {static_cast<long>(kBareWaitMs / 1000), static_cast<long>(kBareWaitMs % 1000 * 1000)};
-    return select(0, &readable, nullptr, nullptr, &timeout) > 0;
-}
-
 }  // namespace
 
 void StopBareLoop() { InterlockedExchange(&g_stop, 1); }
@@ -32,10 +24,12 @@ int RunBareLoop(int port, BenchState* state) {
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     local.sin_port = htons(static_cast<u_short>(port));
     if (bind(s.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) return 1;
+    // A blocking read with a time-out, as the library's loop reads: the fastest read under Wine.
+    DWORD wait = kBareWaitMs;
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
 
     static char buffer[kBareCapacity + 1];
     while (InterlockedCompareExchange(&g_stop, 0, 0) == 0) {
-        if (!Readable(s.get())) continue;
         sockaddr_in from = {};
         int fromLength = sizeof from;
         int n = recvfrom(s.get(), buffer, kBareCapacity, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);

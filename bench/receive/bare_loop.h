@@ -1,4 +1,4 @@
-// The comparison receiver: a plain select/recvfrom loop on one thread, no datagram threads. What
+// The comparison receiver: a plain blocking recvfrom loop on one thread, no datagram threads. What
 // it reads is what the platform can deliver to one reader.
 #pragma once
 

@@ -3,7 +3,7 @@
 
 run_bench.py [BUILD_TREE] [--seconds N] [--quick] [--modes library,bare] [--rates R,R,...]
 
-Starts receive_bench.exe under Wine (the receiver library's loop, then a bare select/recvfrom loop
+Starts receive_bench.exe under Wine (the receiver library's loop, then a bare blocking recvfrom loop
 for comparison), sends it paced, numbered datagrams from Linux and prints, per receiver: the highest
 rate with no loss over the run time (rates double from --start-rate up to the first with loss), the
 loss at 2x and 5x that rate, the peak of datagram threads alive in the callback, of the process's
