@@ -1,6 +1,9 @@
 #include "parser.h"
 
 #include <cstring>
+#include <string_view>
+
+#include "rfc5424.h"
 
 namespace syslogparse {
 namespace {
@@ -19,6 +22,51 @@ void CopyText(const char* from, char stop, char (&to)[N]) {
         ++n;
     }
     std::memset(to + n, 0, N - n);
+}
+
+// Fills a block piece by piece, cutting at its size and at the first NUL of a piece.
+template <std::size_t N>
+class BlockWriter {
+public:
+    explicit BlockWriter(char (&to)[N]) : to_(to) { std::memset(to_, 0, N); }
+
+    void Add(std::string_view text) {
+        for (char c : text) {
+            if (c == '\0' || full_ || n_ + 1 == N) {
+                full_ = true;
+                return;
+            }
+            to_[n_++] = c;
+        }
+    }
+
+private:
+    char (&to_)[N];
+    std::size_t n_ = 0;
+    bool full_ = false;  // a NUL ends the text even when more pieces follow
+};
+
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+// RFC 5424: the sender's own host name, and "APP[PROCID]: MSG" as an RFC 3164 tag would read.
+void StoreRfc5424(const Rfc5424Fields& f, const char* source, char (&host)[kHostBlockSize],
+                  char (&message)[kMessageBlockSize]) {
+    BlockWriter<kHostBlockSize> hostText(host);
+    hostText.Add(f.hostName.empty() && source != nullptr ? std::string_view(source) : f.hostName);
+
+    BlockWriter<kMessageBlockSize> text(message);
+    if (!f.appName.empty()) {
+        text.Add(f.appName);
+        if (!f.procId.empty()) {
+            text.Add("[");
+            text.Add(f.procId);
+            text.Add("]");
+        }
+        text.Add(": ");
+    }
+    std::string_view msg = f.msg;
+    if (msg.substr(0, kByteOrderMark.size()) == kByteOrderMark) msg.remove_prefix(kByteOrderMark.size());
+    text.Add(msg);
 }
 
 }  // namespace
@@ -46,7 +94,11 @@ bool ParseDatagram(const char* data, std::size_t length, const char* source,
     if (k > kMaxPriorityLength) return false;
 
     const char* field = copy + k + 2;
-    if (IsTimestamp(field)) {
+    std::string_view afterPriority(field, k + 2 <= n ? n - (k + 2) : 0);
+    Rfc5424Fields fields;
+    if (ReadRfc5424(afterPriority, fields)) {
+        StoreRfc5424(fields, source, host, message);
+    } else if (IsTimestamp(field)) {
         const char* hostText = field + kTimestampLength + 1;  // the separator is not looked at
         CopyText(hostText, ' ', host);
         const char* space = hostText;

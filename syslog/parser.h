@@ -14,7 +14,9 @@ constexpr std::size_t kTimestampLength = 15;    // "Mmm dd hh:mm:ss"
 // Reduces one datagram to its host and message text. False when it is refused (no leading '<',
 // or a priority text longer than kMaxPriorityLength); then neither block is written. Otherwise
 // both blocks hold NUL-terminated texts, cut to their sizes. source is the sender's address text,
-// used as the host when the datagram carries no header.
+// used as the host when the datagram carries no header or an RFC 5424 header without a host name.
+// An RFC 5424 datagram counts as one only when its whole header is well formed; anything else
+// takes the RFC 3164 header form or the bare form.
 bool ParseDatagram(const char* data, std::size_t length, const char* source,
                    char (&host)[kHostBlockSize], char (&message)[kMessageBlockSize]);
 

@@ -25,6 +25,12 @@ struct Case {
 
 std::string Repeat(char c, std::size_t n) { return std::string(n, c); }
 
+// A datagram that is not strictly RFC 5424 keeps the bare form: the sender and the text verbatim.
+Case Bare(int line, const std::string& body) { return {line, "<13>" + body, kAccepted, kSender, body}; }
+
+constexpr const char* kLogger =
+    "1 2026-12-08T13:32:16.943307+00:00 vm root - - [timeQuality tzKnown=\"1\" isSynced=\"0\"] ";
+
 const Case kCases[] = {
     // Header form.
     {__LINE__, "<13>Jan 12 10:00:00 myhost some text", kAccepted, "myhost", "some text"},
@@ -69,6 +75,76 @@ const Case kCases[] = {
     {__LINE__, "<13> " + Repeat('m', 2000), kAccepted, kSender, Repeat('m', 511)},
     // Only the first 1023 bytes are looked at: a host that ends beyond them runs to the cut.
     {__LINE__, "<13>Jan 12 10:00:00 " + Repeat('h', 1010) + " after", kAccepted, Repeat('h', 19), ""},
+    // RFC 5424: host and text from the sender's own header.
+    {__LINE__, std::string("<13>") + kLogger + "link up Gi0/1", kAccepted, "vm", "root: link up Gi0/1"},
+    {__LINE__,
+     "<13>1 2026-12-08T13:52:18.068746+00:00 vm app 42 M1 [timeQuality tzKnown=\"1\" isSynced=\"0\"]"
+     "[zoo@123 z=\"a\\\"b\\\\c\\]d\"][b@1 k=\"v\"] hi there",
+     kAccepted, "vm", "app[42]: hi there"},
+    {__LINE__, "<13>1 - - - - - - text", kAccepted, kSender, "text"},
+    {__LINE__, "<13>1 - - - - - -", kAccepted, kSender, ""},
+    {__LINE__, "<13>1 - sw1 app - - -", kAccepted, "sw1", "app: "},
+    {__LINE__, "<13>1 - sw1 app - - - ", kAccepted, "sw1", "app: "},
+    {__LINE__, "<13>1 - sw1 - 42 - - x", kAccepted, "sw1", "x"},
+    {__LINE__, "<13>1 - sw1 app - - -  two", kAccepted, "sw1", "app:  two"},
+    {__LINE__, "<13>1 2003-10-11T22:14:15.003Z mymachine.example.com su - ID47 - \xEF\xBB\xBF'su root' failed",
+     kAccepted, "mymachine.example.c", "su: 'su root' failed"},
+    {__LINE__, "<13>1 - h a - - - \xEF\xBB\xBF\xEF\xBB\xBFx", kAccepted, "h", "a: \xEF\xBB\xBFx"},
+    {__LINE__, "<13>1 - h a - - - \xEF\xBBx", kAccepted, "h", "a: \xEF\xBBx"},
+    {__LINE__, "<13>1 - h a - - [x@1 q=\"\\\"\" b=\"\\\\\" r=\"\\]\" l=\"\\n\"] t", kAccepted, "h", "a: t"},
+    {__LINE__, "<13>1 - h a - - [a@1][b@2 x=\"1\" y=\"\"][c@3 z=\"[\"] t", kAccepted, "h", "a: t"},
+    {__LINE__, "<13>1 - h a - - [a@1] [b@2] t", kAccepted, "h", "a: [b@2] t"},
+    {__LINE__, "<165>999 2026-01-01T00:00:00+14:00 h a - - - t", kAccepted, "h", "a: t"},
+    {__LINE__, "<13>1 2026-12-31T23:59:59.1-05:30 h a - - - t", kAccepted, "h", "a: t"},
+    {__LINE__, "<13>1 2026-12-31T23:59:59.123456Z h a - - - t", kAccepted, "h", "a: t"},
+    {__LINE__, "<>1 - h a - - - t", kAccepted, "h", "a: t"},
+    // Each field at its longest; the host is cut to its block.
+    {__LINE__, "<13>1 - " + Repeat('h', 255) + " a - - - t", kAccepted, Repeat('h', 19), "a: t"},
+    {__LINE__, "<13>1 - h " + Repeat('a', 48) + " " + Repeat('p', 128) + " " + Repeat('m', 32) + " - t",
+     kAccepted, "h", Repeat('a', 48) + "[" + Repeat('p', 128) + "]: t"},
+    {__LINE__, "<13>1 - h a - - [" + Repeat('s', 32) + " " + Repeat('n', 32) + "=\"v\"] t", kAccepted, "h",
+     "a: t"},
+    // The text is cut as the other forms' are, after the prefix, and ends at a NUL.
+    {__LINE__, "<13>1 - h app 7 - - " + Repeat('m', 600), kAccepted, "h", "app[7]: " + Repeat('m', 503)},
+    {__LINE__, std::string("<13>1 - h app - - - ab\0cd", 25), kAccepted, "h", "app: ab"},
+    {__LINE__, "<13>1 - h app - - - " + Repeat('m', 1100) + "z", kAccepted, "h", "app: " + Repeat('m', 506)},
+    // Near-misses keep today's bare form.
+    Bare(__LINE__, "01 - h a - - - t"),
+    Bare(__LINE__, "1000 - h a - - - t"),
+    Bare(__LINE__, "0 - h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08 13:32:16Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08t13:32:16Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:16z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:16.1234567Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:16.Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:16 h a - - - t"),
+    Bare(__LINE__, "1 2026-13-08T13:32:16Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T24:00:00Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:60Z h a - - - t"),
+    Bare(__LINE__, "1 2026-12-08T13:32:16+0100 h a - - - t"),
+    Bare(__LINE__, "1 - h  a - - - t"),
+    Bare(__LINE__, "1 - h a - - [a@1 x=\"1\" t"),
+    Bare(__LINE__, "1 - h a - - [a@1 x=\"1] t"),
+    Bare(__LINE__, "1 - h a - - [a@1 x=\"]\"] t"),
+    Bare(__LINE__, "1 - h a - - [a@1 x=1] t"),
+    Bare(__LINE__, "1 - h a - - [a@1  x=\"1\"] t"),
+    Bare(__LINE__, "1 - h a - - [] t"),
+    Bare(__LINE__, "1 - h a - - [a@1]t"),
+    Bare(__LINE__, "1 - h a - - x"),
+    Bare(__LINE__, "1 - h a - -"),
+    Bare(__LINE__, "1 - h a - - "),
+    Bare(__LINE__, "1 - " + Repeat('h', 256) + " a - - - t"),
+    Bare(__LINE__, "1 - h " + Repeat('a', 49) + " - - - t"),
+    Bare(__LINE__, "1 - h a " + Repeat('p', 129) + " - - t"),
+    Bare(__LINE__, "1 - h a - " + Repeat('m', 33) + " - t"),
+    Bare(__LINE__, "1 - h a - - [" + Repeat('s', 33) + "] t"),
+    Bare(__LINE__, "1 - h a - - [s " + Repeat('n', 33) + "=\"v\"] t"),
+    Bare(__LINE__, "1 - h\xC3\xA9 a - - - t"),
+    {__LINE__, std::string("<13>1 - h\0 a - - - t", 20), kAccepted, kSender, "1 - h"},
+    // A header that completes only past the 1023 bytes looked at is not one.
+    {__LINE__, "<13>1 - h a - - [a@1 x=\"" + Repeat('v', 1100) + "\"] t", kAccepted, kSender,
+     ("1 - h a - - [a@1 x=\"" + Repeat('v', 1100)).substr(0, 511)},
+    {__LINE__, "<1234567>1 - h a - - - t", kRefused, "", ""},
 };
 
 TEST(ParseDatagram, ReducesEachDatagramToHostAndMessage) {
