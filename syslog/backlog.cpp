@@ -7,6 +7,7 @@ namespace {
 
 struct HandoffBlock {
     DatagramHandoff handoff;
+    turns::Ticket ticket;
     std::uint32_t address;
     char data[1];  // the datagram's own length
 };
@@ -38,9 +39,10 @@ bool EnsureRing() {
 }  // namespace
 
 DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, std::uint32_t address,
-                            std::uint16_t sourcePort) {
+                            std::uint16_t sourcePort, const turns::Ticket& ticket) {
     auto* block = static_cast<HandoffBlock*>(std::malloc(BlockBytes(length)));
     if (block == nullptr) return nullptr;
+    block->ticket = ticket;
     block->address = address;
     std::memcpy(block->data, data, static_cast<std::size_t>(length));
     block->handoff = DatagramHandoff{callback, block->data, length, &block->address, sourcePort};
@@ -50,7 +52,13 @@ DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int lengt
 // The record is the block's first member, so its address is the block's.
 void FreeHandoff(DatagramHandoff* handoff) { std::free(handoff); }
 
+turns::Ticket TicketOf(const DatagramHandoff* handoff) {
+    return reinterpret_cast<const HandoffBlock*>(handoff)->ticket;
+}
+
 namespace backlog {
+
+LONG NextPosition() { return Load(g_tail); }
 
 bool Push(DatagramHandoff* handoff) {
     if (!EnsureRing()) return false;
@@ -64,14 +72,13 @@ bool Push(DatagramHandoff* handoff) {
     return true;
 }
 
-DatagramHandoff* Take(LONG* position) {
+DatagramHandoff* Take() {
     for (;;) {
         LONG head = Load(g_head);
         if (head == Load(g_tail)) return nullptr;
         DatagramHandoff* handoff = g_ring[head & (kBacklogMaxCount - 1)];
         if (InterlockedCompareExchange(&g_head, Next(head), head) == head) {
             InterlockedExchangeAdd(&g_bytes, -static_cast<LONG>(BlockBytes(handoff->length)));
-            *position = head;
             return handoff;
         }
     }

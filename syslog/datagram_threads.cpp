@@ -44,37 +44,6 @@ void WaitOutBurst() {
     while (InBurst() && InterlockedCompareExchange(&g_active, 0, 0) >= kBurstForwarders) Sleep(kBurstWindowMs);
 }
 
-// Turns in arrival order: the datagram at position p may pass once g_turn is p. A waiter sleeps on
-// the condition of its own position's slot, so that a pass wakes only the next one.
-constexpr LONG kTurnSlots = 256;
-SRWLOCK g_turnLock = SRWLOCK_INIT;
-CONDITION_VARIABLE g_turnWaiters[kTurnSlots] = {};
-LONG g_turn = 0;  // under g_turnLock
-
-enum TurnState { kNoTurn, kTurnAhead, kTurnHeld };
-thread_local TurnState t_turnState = kNoTurn;
-thread_local LONG t_position = 0;
-
-void WaitTurn() {
-    if (t_turnState != kTurnAhead) return;
-    AcquireSRWLockExclusive(&g_turnLock);
-    while (g_turn != t_position)
-        SleepConditionVariableSRW(&g_turnWaiters[static_cast<ULONG>(t_position) % kTurnSlots], &g_turnLock,
-                                  INFINITE, 0);
-    ReleaseSRWLockExclusive(&g_turnLock);
-    t_turnState = kTurnHeld;
-}
-
-void PassTurn() {
-    if (t_turnState != kTurnHeld) return;
-    LONG next = static_cast<LONG>(static_cast<ULONG>(t_position) + 1);
-    AcquireSRWLockExclusive(&g_turnLock);
-    g_turn = next;
-    ReleaseSRWLockExclusive(&g_turnLock);
-    WakeAllConditionVariable(&g_turnWaiters[static_cast<ULONG>(next) % kTurnSlots]);
-    t_turnState = kNoTurn;
-}
-
 LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 
 // Takes one count off the counter when it is above zero.
@@ -112,23 +81,21 @@ unsigned HandleDatagram(DatagramHandoff* handoff) {
 }
 
 // Whatever the callback did, the datagram's turn is passed before the thread takes another.
-unsigned RunDatagram(DatagramHandoff* handoff, LONG position) {
-    t_position = position;
-    t_turnState = kTurnAhead;
+unsigned RunDatagram(DatagramHandoff* handoff) {
+    turns::Begin(TicketOf(handoff));
     unsigned result = HandleDatagram(handoff);
-    WaitTurn();
-    PassTurn();
+    turns::Finish();
     return result;
 }
 
 // The next record, waiting up to the linger time for one; null when this thread should end.
-DatagramHandoff* NextDatagram(LONG* position) {
+DatagramHandoff* NextDatagram() {
     for (;;) {
         WaitOutBurst();
-        if (DatagramHandoff* handoff = backlog::Take(position)) return handoff;
+        if (DatagramHandoff* handoff = backlog::Take()) return handoff;
         InterlockedIncrement(&g_idle);
         // A record queued before the announcement was seen by nobody: look once more.
-        DatagramHandoff* handoff = backlog::Take(position);
+        DatagramHandoff* handoff = backlog::Take();
         bool woken = WaitForSingleObject(g_work, handoff != nullptr ? 0 : kDatagramThreadLingerMs) == WAIT_OBJECT_0;
         // Not woken: withdraw the announcement, unless the loop has just taken it and its count
         // is on the way.
@@ -141,11 +108,9 @@ DatagramHandoff* NextDatagram(LONG* position) {
 unsigned __stdcall DatagramThread(void*) {
     unsigned result = 0;
     for (;;) {
-        LONG position = 0;
-        for (DatagramHandoff* handoff = NextDatagram(&position); handoff != nullptr;
-             handoff = NextDatagram(&position)) {
+        for (DatagramHandoff* handoff = NextDatagram(); handoff != nullptr; handoff = NextDatagram()) {
             InterlockedIncrement(&g_active);
-            result = RunDatagram(handoff, position);
+            result = RunDatagram(handoff);
             InterlockedDecrement(&g_active);
             InterlockedDecrement(&g_pending);
         }
@@ -176,6 +141,7 @@ bool QueueDatagram(DatagramHandoff* handoff) {
         InterlockedDecrement(&g_pending);
         return false;
     }
+    turns::Record(TicketOf(handoff), *handoff->address);
     NoteRead();
     if (TakeOne(g_idle))
         ReleaseSemaphore(g_work, 1, nullptr);
@@ -186,8 +152,8 @@ bool QueueDatagram(DatagramHandoff* handoff) {
 
 LONG PendingDatagrams() { return Load(g_pending); }
 
-void CSyslogMinitor::waitTurn() { WaitTurn(); }
+void CSyslogMinitor::waitTurn() { turns::Wait(); }
 
-void CSyslogMinitor::passTurn() { PassTurn(); }
+void CSyslogMinitor::passTurn() { turns::Pass(); }
 
 LONG DatagramThreads() { return Load(g_threads); }

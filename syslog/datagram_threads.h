@@ -13,7 +13,7 @@ constexpr DWORD kDatagramThreadLingerMs = 1000;
 // (about 2,400 a second under Wine). It lasts a window longer than the last such window.
 constexpr LONG kBurstReads = 500;
 constexpr DWORD kBurstWindowMs = 100;
-constexpr LONG kBurstForwarders = 4;
+constexpr LONG kBurstForwarders = 1;
 
 // Queues the record for a datagram thread, waking or starting one. False when the backlog is
 // full: the record stays the caller's.

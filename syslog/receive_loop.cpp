@@ -35,7 +35,8 @@ int CSyslogMinitor::accept(SyslogCallback callback) {
         std::uint16_t sourcePort = 0;
         int n = g_socket.receive(buffer, kDatagramCapacity, &address, &sourcePort, kReceiveWaitMs);
         if (n < 1) continue;  // nothing within the wait, an empty datagram, or the stop's wake-up
-        DatagramHandoff* handoff = NewHandoff(callback, buffer, n, address, sourcePort);
+        turns::Ticket ticket = turns::Issue(backlog::NextPosition(), address);
+        DatagramHandoff* handoff = NewHandoff(callback, buffer, n, address, sourcePort, ticket);
         if (handoff == nullptr || !QueueDatagram(handoff)) {
             FreeHandoff(handoff);
             InterlockedIncrement(&g_dropped);

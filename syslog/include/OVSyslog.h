@@ -67,9 +67,10 @@ public:
     static unsigned long getDroppedCount();
 
     // Called by the receiver callback around the step whose order must follow the datagrams'
-    // arrival (the first delivery of each record): waitTurn returns once every datagram that
-    // arrived earlier has passed its turn; passTurn lets the next one go. A callback that does
-    // not pass its turn passes it when it returns. Nothing outside a datagram thread.
+    // arrival (the first delivery of each record): waitTurn returns once the datagram that arrived
+    // before this one from the same sender address has passed its turn; passTurn lets the next
+    // one go. A callback that does not pass its turn passes it when it returns. Nothing outside a
+    // datagram thread.
     static void waitTurn();
     static void passTurn();
 
