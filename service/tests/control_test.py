@@ -122,7 +122,9 @@ class ControlTest(t.InstalledServiceTest):
         self.assertEqual(t.error_log(), "")
 
     def test_stop_forwards_every_datagram_read(self):
-        t.set_delivery(delay_ms=100)  # a slow delivery keeps them in flight at the stop
+        # A slow delivery keeps them in flight at the stop. One sender's deliveries go one at a
+        # time, in order: 300 of 20 ms fit the drain limit.
+        t.set_delivery(delay_ms=20)
         self.assertTrue(t.start())
         sent = [f"in flight {i}" for i in range(300)]
         for text in sent:
