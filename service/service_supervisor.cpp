@@ -37,4 +37,8 @@ bool SuperviseWorker() { return ServiceSupervisor().Supervise(SyslogWorker); }
 bool RequestStop() { return ServiceSupervisor().RequestStop(); }
 bool RequestPause() { return ServiceSupervisor().RequestPause(); }
 bool RequestContinue() { return ServiceSupervisor().RequestContinue(); }
-void WaitWorkerSettled() { ServiceSupervisor().WaitSettled(kSettleWaitMs); }
+void WaitWorkerSettled() {
+    for (DWORD waited = 0; waited < kSettleWaitMs && !ServiceSupervisor().WaitSettled(kSettleProgressMs);
+         waited += kSettleProgressMs)
+        ReportProgress();
+}

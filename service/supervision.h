@@ -66,7 +66,10 @@ private:
 
 // The service's supervisor, running SyslogWorker.
 CWorkerSupervisor& ServiceSupervisor();
-constexpr DWORD kSettleWaitMs = 5000;
+// A hold can take several tries on a busy machine: PAUSED is reported only once it is done, with
+// progress reported meanwhile, up to this long.
+constexpr DWORD kSettleWaitMs = 30000;
+constexpr DWORD kSettleProgressMs = 1000;
 
 bool SuperviseWorker();
 bool RequestStop();
