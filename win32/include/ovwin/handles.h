@@ -1,11 +1,14 @@
-// Owners of the Windows handles the service program opens: each closes its handle on every path.
+// Owners of the Windows handles every binary opens: each closes its handle on every path.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
+#include <objbase.h>
 #include <oleauto.h>
 
 #include <utility>
 
+// Traits give the value a failed call returns and the call that closes a held value.
 template <typename T, typename Traits>
 class UniqueHandle {
 public:
@@ -14,22 +17,25 @@ public:
     ~UniqueHandle() { reset(); }
     UniqueHandle(const UniqueHandle&) = delete;
     UniqueHandle& operator=(const UniqueHandle&) = delete;
-    UniqueHandle(UniqueHandle&& other) noexcept : m_value(std::exchange(other.m_value, Traits::invalid())) {}
+    UniqueHandle(UniqueHandle&& other) noexcept : m_value(other.release()) {}
     UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.m_value, Traits::invalid()));
+        if (this != &other) reset(other.release());
         return *this;
     }
 
     T get() const { return m_value; }
     explicit operator bool() const { return m_value != Traits::invalid(); }
     void reset(T value = Traits::invalid()) {
-        if (m_value != Traits::invalid()) Traits::close(m_value);
-        m_value = value;
+        T old = std::exchange(m_value, value);
+        if (old != Traits::invalid()) Traits::close(old);
     }
+    // For calls that return the handle through a pointer; closes what was held first.
     T* put() {
         reset();
         return &m_value;
     }
+    // Gives the handle up to a new owner.
+    T release() { return std::exchange(m_value, Traits::invalid()); }
 
 private:
     T m_value = Traits::invalid();
@@ -39,6 +45,7 @@ struct HandleTraits {
     static HANDLE invalid() { return nullptr; }
     static void close(HANDLE h) { CloseHandle(h); }
 };
+// CreateFile and CreateToolhelp32Snapshot report failure with INVALID_HANDLE_VALUE, not null.
 struct FileHandleTraits {
     static HANDLE invalid() { return INVALID_HANDLE_VALUE; }
     static void close(HANDLE h) { CloseHandle(h); }
@@ -47,17 +54,36 @@ struct ScHandleTraits {
     static SC_HANDLE invalid() { return nullptr; }
     static void close(SC_HANDLE h) { CloseServiceHandle(h); }
 };
+struct HkeyTraits {
+    static HKEY invalid() { return nullptr; }
+    static void close(HKEY k) { RegCloseKey(k); }
+};
+struct SocketTraits {
+    static SOCKET invalid() { return INVALID_SOCKET; }
+    static void close(SOCKET s) { closesocket(s); }
+};
 struct BstrTraits {
     static BSTR invalid() { return nullptr; }
     static void close(BSTR s) { SysFreeString(s); }
+};
+template <typename T>
+struct CoMemTraits {
+    static T invalid() { return nullptr; }
+    static void close(T p) { CoTaskMemFree(p); }
 };
 
 using UniqueHandleT = UniqueHandle<HANDLE, HandleTraits>;
 using UniqueFile = UniqueHandle<HANDLE, FileHandleTraits>;
 using UniqueScHandle = UniqueHandle<SC_HANDLE, ScHandleTraits>;
+using UniqueHkey = UniqueHandle<HKEY, HkeyTraits>;
+using UniqueSocket = UniqueHandle<SOCKET, SocketTraits>;
 using UniqueBstr = UniqueHandle<BSTR, BstrTraits>;
+// Memory that COM hands out with CoTaskMemAlloc.
+template <typename T>
+using UniqueCoMem = UniqueHandle<T, CoMemTraits<T>>;
 
-// A COM interface pointer released on every path.
+// A COM interface pointer released on every path. Without an interface it holds IUnknown.
+template <typename T = IUnknown>
 class ComPtr {
 public:
     ComPtr() = default;
@@ -65,19 +91,30 @@ public:
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
 
-    IUnknown* get() const { return m_p; }
+    T* get() const { return m_p; }
+    T* operator->() const { return m_p; }
     explicit operator bool() const { return m_p != nullptr; }
-    void** put() {
-        reset();
-        return reinterpret_cast<void**>(&m_p);
-    }
     void reset() {
-        if (m_p != nullptr) m_p->Release();
-        m_p = nullptr;
+        if (T* old = std::exchange(m_p, nullptr)) old->Release();
+    }
+
+    // What put() returns: both creating calls' out parameters, T** and void**, accept it.
+    class OutParam {
+    public:
+        explicit OutParam(T** p) : m_p(p) {}
+        operator T**() const { return m_p; }
+        operator void**() const { return reinterpret_cast<void**>(m_p); }
+
+    private:
+        T** m_p;
+    };
+    OutParam put() {
+        reset();
+        return OutParam(&m_p);
     }
 
 private:
-    IUnknown* m_p = nullptr;
+    T* m_p = nullptr;
 };
 
 // COM initialised on this thread for the object's lifetime, when it succeeded.
