@@ -14,10 +14,22 @@ PREFIX = os.environ.get("OVS_WINEPREFIX", "")
 ARCH = os.environ.get("OVS_WINEARCH", "win64")
 BIN = os.environ.get("OVS_BIN", "")
 TOOLS = os.environ.get("OVS_TOOLS", os.path.join(os.path.dirname(__file__), ".."))
-LOADER = "/usr/lib/wine/wine" if ARCH == "win32" else "/usr/lib/wine/wine64"
+
+
+def _loader():
+    r = subprocess.run([os.path.join(TOOLS, "wine-loader"), ARCH], capture_output=True, text=True)
+    if r.returncode != 0:
+        raise SystemExit(r.stderr.strip())
+    return r.stdout.strip()
+
+
+LOADER = _loader()
 
 
 def env():
+    # Never Wine's default prefix: that is the user's own, and stopping its server would stop theirs.
+    if not PREFIX:
+        raise SystemExit("ovswine: OVS_WINEPREFIX is empty; set it to this build's prefix")
     e = dict(os.environ)
     e.update(WINEPREFIX=PREFIX, WINEARCH=ARCH, WINEDEBUG=e.get("WINEDEBUG", "-all"),
              WINELOADER=LOADER, WINEDLLOVERRIDES=e.get("WINEDLLOVERRIDES", "mscoree,mshtml="))
