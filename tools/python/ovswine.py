@@ -5,6 +5,7 @@ caller's standard handles; a pipe given to them never closes. So every program h
 temporary file that is read back when it ends, never to a pipe.
 """
 import os
+import re
 import socket
 import subprocess
 import tempfile
@@ -101,6 +102,18 @@ class Background:
 
 def reg(*args):
     return run("reg", *args)
+
+
+def reg_value(key, name):
+    """(type, data) of one value as reg prints it, e.g. ("REG_DWORD", "0x2"); None when missing."""
+    r = reg("query", key, "/v", name)
+    if r.returncode != 0:
+        return None
+    for line in r.output.splitlines():
+        m = re.match(r"^\s+(.+?)\s{4}(REG_\w+)\s{4}(.*?)\s*$", line)
+        if m and m.group(1) == name:
+            return m.group(2), m.group(3)
+    return None
 
 
 def reg_set(key, name, value, kind="REG_SZ"):
