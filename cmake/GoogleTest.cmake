@@ -1,5 +1,4 @@
-# GoogleTest from Debian's sources, built with the cross toolchain.
-set(OVS_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources")
+# GoogleTest from Debian's sources (OVS_GTEST_SOURCE), built with the cross toolchain.
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)

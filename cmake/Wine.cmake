@@ -29,16 +29,17 @@ if(OVS_WINE_TESTS)
   set_tests_properties(wine.prefix.down PROPERTIES FIXTURES_CLEANUP wine)
 endif()
 
-# ovs_wine_test(NAME target [ARGS...] [LOCKS lock...]): a test program run under Wine. LOCKS names
-# shared resources (registry, scm, display) so that tests using the same one never overlap.
-function(ovs_wine_test name target)
-  cmake_parse_arguments(T "" "TIMEOUT" "ARGS;LOCKS" ${ARGN})
+# ovs_wine_command_test(NAME default-timeout COMMAND... [ARGS...] [TIMEOUT s] [LOCKS lock...]):
+# a test that needs the tree's Wine prefix. LOCKS names shared resources (registry, scm, display)
+# so that tests using the same one never overlap.
+function(ovs_wine_command_test name default_timeout)
+  cmake_parse_arguments(T "" "TIMEOUT" "COMMAND;ARGS;LOCKS" ${ARGN})
   if(NOT OVS_WINE_TESTS)
     return()
   endif()
-  add_test(NAME ${name} COMMAND ${target} ${T_ARGS})
+  add_test(NAME ${name} COMMAND ${T_COMMAND} ${T_ARGS})
   if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 300)
+    set(T_TIMEOUT ${default_timeout})
   endif()
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "${OVS_TEST_ENV}")
@@ -47,19 +48,13 @@ function(ovs_wine_test name target)
   endif()
 endfunction()
 
-# ovs_script_test(NAME script [ARGS...] [LOCKS lock...]): a Python test driving Wine from outside.
+# ovs_wine_test(NAME target [ARGS...] [TIMEOUT s] [LOCKS lock...]): a test program run under Wine.
+function(ovs_wine_test name target)
+  ovs_wine_command_test(${name} 300 COMMAND ${target} ${ARGN})
+endfunction()
+
+# ovs_script_test(NAME script [ARGS...] [TIMEOUT s] [LOCKS lock...]): a Python test driving Wine
+# from outside.
 function(ovs_script_test name script)
-  cmake_parse_arguments(T "" "TIMEOUT" "ARGS;LOCKS;DEPENDS" ${ARGN})
-  if(NOT OVS_WINE_TESTS)
-    return()
-  endif()
-  add_test(NAME ${name} COMMAND python3 ${script} ${T_ARGS})
-  if(NOT T_TIMEOUT)
-    set(T_TIMEOUT 600)
-  endif()
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT ${T_TIMEOUT}
-    ENVIRONMENT "${OVS_TEST_ENV}")
-  if(T_LOCKS)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
-  endif()
+  ovs_wine_command_test(${name} 600 COMMAND python3 ${script} ${ARGN})
 endfunction()

@@ -7,12 +7,14 @@
 
 #include <string>
 
+#include "ovwin/registry_names.h"
+
 namespace ovsetup {
 
-constexpr const char* kServiceName = "OVSyslog";
-constexpr const char* kSettingsKey = "Software\\Telmora\\Orvane\\OVSyslog";
-constexpr const char* kPortValue = "AuthPort";
-constexpr const char* kDefaultPort = "514";
+constexpr const char* kServiceName = ovwin::kSyslogService;
+constexpr const char* kSettingsKey = ovwin::kSyslogKey;
+constexpr const char* kPortValue = ovwin::kPortValue;
+constexpr const char* kDefaultPort = ovwin::kDefaultSyslogPortText;
 constexpr const char* kPortProperty = "SYSLOGPORT";
 constexpr const char* kErrorLogName = "OVSyslog.log";
 

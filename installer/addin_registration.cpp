@@ -3,7 +3,7 @@
 #include <string>
 
 #include "actions.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 
 using namespace ovsetup;
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "actions.h"
-#include "handles.h"
-#include "port_text.h"
+#include "ovwin/handles.h"
+#include "ovwin/number_text.h"
 
 using namespace ovsetup;
 
@@ -45,7 +45,7 @@ UINT SetPort(const char* text) {
 extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
     std::string given = GetProperty(install, kPortProperty);
     int port = 0;
-    if (!given.empty() && !ovreg::ParsePortText(given.c_str(), &port))
+    if (!given.empty() && !ovwin::ParsePortText(given.c_str(), &port))
         return Fail(install, "SYSLOGPORT=\"" + given +
                                  "\" is not a UDP port: give a whole number from 1 to 65535.");
     std::string stored;
@@ -85,7 +85,7 @@ extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
 extern "C" UINT __stdcall CheckPortFree(MSIHANDLE install) {
     std::string text = ActionData(install);
     int port = 0;
-    if (!ovreg::ParsePortText(text.c_str(), &port)) return ERROR_SUCCESS;
+    if (!ovwin::ParsePortText(text.c_str(), &port)) return ERROR_SUCCESS;
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return ERROR_SUCCESS;
     bool taken = false;

@@ -3,16 +3,16 @@
 #include <vector>
 
 #include "actions.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 
 using namespace ovsetup;
 
 namespace {
 
-UniqueSc OpenService(DWORD access) {
-    UniqueSc manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return UniqueSc();
-    return UniqueSc(OpenServiceA(manager.get(), kServiceName, access));
+UniqueScHandle OpenService(DWORD access) {
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return UniqueScHandle();
+    return UniqueScHandle(OpenServiceA(manager.get(), kServiceName, access));
 }
 
 }  // namespace
@@ -20,7 +20,7 @@ UniqueSc OpenService(DWORD access) {
 // After InstallServices: the image path quoted, as OVSyslogSvc.exe -i writes it. Wine's msi
 // writes it bare, and a bare path with spaces lets the manager try "C:\Program" first.
 extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
-    UniqueSc service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    UniqueScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
     if (!service) return Fail(install, "OVSyslog: the service was not installed.");
     DWORD size = 0;
     QueryServiceConfigA(service.get(), nullptr, 0, &size);
@@ -43,14 +43,14 @@ extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
 // use when they are removed or replaced. Stop it here and wait for the process to end; a stop
 // may drain for a while first.
 extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
-    UniqueSc service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
+    UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
     if (!service) return ERROR_SUCCESS;
     SERVICE_STATUS_PROCESS status = {};
     DWORD size = 0;
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
-    Unique<HANDLE, ProcessTraits> process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
     SERVICE_STATUS ignored;
     ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
     DWORD start = GetTickCount();

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "handles.h"
+#include "ovwin/handles.h"
 
 std::string ProgramDirectory() {
     char path[MAX_PATH] = {};

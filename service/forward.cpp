@@ -8,7 +8,7 @@
 
 #include "OVSyslog.h"
 #include "event_record.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "suite.h"
 
 namespace {
@@ -36,12 +36,12 @@ std::string ToAnsi(BSTR wide) {
     return std::string(buffer.data(), static_cast<size_t>(n)).c_str();  // cut at an inner NUL
 }
 
-bool Create(const CLSID& clsid, const IID& iid, ComPtr& object) {
+bool Create(const CLSID& clsid, const IID& iid, ComPtr<>& object) {
     return SUCCEEDED(CoCreateInstance(clsid, nullptr, kSuiteClassContext, iid, object.put())) && object;
 }
 
 // A component that cannot be created gives an empty identifier.
-std::string LocalServerId(const ComPtr& localSystem) {
+std::string LocalServerId(const ComPtr<>& localSystem) {
     if (!localSystem) return {};
     UniqueBstr id;
     CallEntry(localSystem.get(), kEntryGetLocalServerId, id.put());

@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <string>
 
-#include "handles.h"
+#include "ovwin/handles.h"
+#include "ovwin/service_wait.h"
 #include "service_control.h"
 
 namespace {
@@ -22,25 +23,13 @@ UniqueScHandle OpenManager() {
     return UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
-DWORD QueryState(SC_HANDLE service) {
-    SERVICE_STATUS status = {};
-    if (!QueryServiceStatus(service, &status)) return 0;
-    return status.dwCurrentState;
-}
-
 // Asks a running service to stop and waits a few seconds; true once it is stopped.
 bool StopBeforeRemoval(SC_HANDLE service) {
     Say("stop ");
     Say(kServiceName);
     Say(".");
-    Sleep(kStopPollMs);
-    DWORD state = QueryState(service);
-    for (DWORD waited = 0; state == SERVICE_STOP_PENDING && waited <= kStopPollLimitMs;) {
-        Say(".");
-        Sleep(kStopPollMs);
-        state = QueryState(service);
-        waited += kStopPollMs;
-    }
+    DWORD state = ovwin::WaitWhilePending(service, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                          kStopPolling, [] { Say("."); });
     Say("\n");
     if (state == SERVICE_STOPPED) {
         SayLine(std::string(kServiceName) + " stopped.");

@@ -1,8 +1,10 @@
 // Installing and removing the service from a console, and the console's usage text.
 #pragma once
 
-constexpr unsigned long kStopPollMs = 1000;
-constexpr unsigned long kStopPollLimitMs = 5000;
+#include "ovwin/service_wait.h"
+
+// How long a removal waits for a running service to stop: a first second, then up to six more.
+constexpr ovwin::ServicePolling kStopPolling = {1000, 6};
 
 bool InstallService();
 bool UninstallService();

@@ -1,6 +1,6 @@
 #include "service_control.h"
 
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "log_files.h"
 #include "supervision.h"
 

@@ -2,7 +2,7 @@
 
 #include <process.h>
 
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "log_files.h"
 #include "worker_hold.h"
 

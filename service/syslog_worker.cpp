@@ -5,7 +5,7 @@
 #include <string>
 
 #include "forward.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "log_files.h"
 #include "service_control.h"
 #include "suite.h"

@@ -4,13 +4,12 @@
 #include <string>
 
 #include "dialog_base.h"
+#include "ovwin/number_text.h"
 
 namespace sentrydesk {
 namespace {
 
 constexpr const char* kNotUnsigned = "Please enter a whole number (digits only).";
-
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
 
 std::string DialogItemText(HWND control) {
     int length = GetWindowTextLengthA(control);
@@ -21,21 +20,6 @@ std::string DialogItemText(HWND control) {
 }
 
 }  // namespace
-
-bool ParseUnsignedText(const char* text, unsigned* value) {
-    if (text == nullptr) return false;
-    while (IsSpace(*text)) ++text;
-    unsigned long long number = 0;
-    int digits = 0;
-    for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-        if (number > 0xFFFFFFFFull) return false;
-    }
-    while (IsSpace(*text)) ++text;
-    if (digits == 0 || *text != '\0') return false;
-    *value = static_cast<unsigned>(number);
-    return true;
-}
 
 HWND DataExchange::PrepareControl(int id) {
     lastControl_ = GetDlgItem(dialog_, id);
@@ -66,7 +50,7 @@ void DDX_Text(DataExchange* dx, int id, unsigned& value) {
         return;
     }
     unsigned parsed = 0;
-    if (!ParseUnsignedText(DialogItemText(control).c_str(), &parsed)) {
+    if (!ovwin::ParseUnsignedText(DialogItemText(control).c_str(), &parsed)) {
         dx->Fail(kNotUnsigned);
         return;
     }

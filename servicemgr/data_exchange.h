@@ -30,12 +30,9 @@ private:
 constexpr const char* kMessageCaption = "Sentrydesk";
 
 void DDX_Control(DataExchange* dx, int id, ControlWindow& control);
-// Unsigned decimal text: load writes the number, save accepts digits with surrounding white space.
+// Unsigned decimal text: load writes the number, save accepts digits with surrounding white space
+// (ovwin::ParseUnsignedText).
 void DDX_Text(DataExchange* dx, int id, unsigned& value);
 void DDV_MinMaxUInt(DataExchange* dx, unsigned value, unsigned min, unsigned max);
-
-// The unsigned text rule on its own: true and the number for digits with optional white space
-// around them, within the 32-bit range.
-bool ParseUnsignedText(const char* text, unsigned* value);
 
 }  // namespace sentrydesk

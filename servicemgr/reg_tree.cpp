@@ -1,6 +1,6 @@
 #include "reg_tree.h"
 
-#include "handles.h"
+#include "ovwin/handles.h"
 
 namespace sentrydesk {
 namespace {

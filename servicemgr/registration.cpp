@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "ids.h"
 #include "module.h"
 #include "reg_tree.h"

@@ -5,16 +5,16 @@
 
 #include "data_exchange.h"
 #include "module.h"
-#include "port_text.h"
-#include "registry.h"
+#include "ovwin/number_text.h"
+#include "ovwin/registry_names.h"
+#include "ovwin/registry_text.h"
 #include "resource.h"
-#include "settings_keys.h"
 
 namespace sentrydesk {
 namespace {
 
-constexpr unsigned kMinPort = static_cast<unsigned>(ovreg::kMinPort);
-constexpr unsigned kMaxPort = static_cast<unsigned>(ovreg::kMaxPort);
+constexpr unsigned kMinPort = static_cast<unsigned>(ovwin::kMinPort);
+constexpr unsigned kMaxPort = static_cast<unsigned>(ovwin::kMaxPort);
 constexpr int kNoticeSize = 256;
 
 constexpr const char* kBadPort =
@@ -26,8 +26,8 @@ constexpr const char* kNotSaved =
 
 }  // namespace
 
-const ServiceButton kTrapButton = {kTrapService, "Stop Trap Service", "Start Trap Service"};
-const ServiceButton kSyslogButton = {kSyslogService, "Stop Syslog Service",
+const ServiceButton kTrapButton = {ovwin::kTrapService, "Stop Trap Service", "Start Trap Service"};
+const ServiceButton kSyslogButton = {ovwin::kSyslogService, "Stop Syslog Service",
                                      "Start Syslog Service"};
 
 const char* CaptionForState(const ServiceButton& texts, DWORD state) {
@@ -58,8 +58,8 @@ std::string FailureMessage(const ServiceButton& texts, bool stopping, ServiceOut
 
 CServiceMgrDlg::CServiceMgrDlg(HWND parent)
     : DialogBase(IDD_SERVICES, parent),
-      m_nSyslogPort(kDefaultSyslogPortNumber),
-      m_nTrapPort(kDefaultTrapPortNumber) {}
+      m_nSyslogPort(ovwin::kDefaultSyslogPort),
+      m_nTrapPort(ovwin::kDefaultTrapPort) {}
 
 CServiceMgrDlg::~CServiceMgrDlg() = default;
 
@@ -80,16 +80,16 @@ BOOL CServiceMgrDlg::OnInitDialog() {
     SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     LoadPorts();
     m_editTrapPort.Enable(false);
-    m_btnTrap.SetText(CaptionForState(kTrapButton, QueryServiceState(kTrapService)));
-    m_btnSyslog.SetText(CaptionForState(kSyslogButton, QueryServiceState(kSyslogService)));
+    m_btnTrap.SetText(CaptionForState(kTrapButton, QueryServiceState(ovwin::kTrapService)));
+    m_btnSyslog.SetText(CaptionForState(kSyslogButton, QueryServiceState(ovwin::kSyslogService)));
     return TRUE;
 }
 
 BOOL CServiceMgrDlg::LoadPorts() {
-    std::string syslog = ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, kSyslogKey, kPortValue);
-    m_editSyslogPort.SetText(syslog.empty() ? kDefaultSyslogPort : syslog.c_str());
-    std::string trap = ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, kTrapKey, kPortValue);
-    m_editTrapPort.SetText(trap.empty() ? kDefaultTrapPort : trap.c_str());
+    std::string syslog = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kPortValue);
+    m_editSyslogPort.SetText(syslog.empty() ? ovwin::kDefaultSyslogPortText : syslog.c_str());
+    std::string trap = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kTrapKey, ovwin::kPortValue);
+    m_editTrapPort.SetText(trap.empty() ? ovwin::kDefaultTrapPortText : trap.c_str());
     return TRUE;
 }
 
@@ -117,13 +117,13 @@ void CServiceMgrDlg::OnApply() {
     std::string text = m_editSyslogPort.GetText();
     std::string stored;
     int port = 0;
-    if (ovreg::ParsePortText(text.c_str(), &port)) {
+    if (ovwin::ParsePortText(text.c_str(), &port)) {
         stored = std::to_string(port);
-    } else if (!ovreg::IsBlankText(text.c_str())) {
+    } else if (!ovwin::IsBlankText(text.c_str())) {
         ShowMessage(kBadPort, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    if (!ovreg::SetValueName(HKEY_LOCAL_MACHINE, kSyslogKey, REG_SZ, kPortValue, stored.c_str())) {
+    if (!ovwin::SetValueName(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, REG_SZ, ovwin::kPortValue, stored.c_str())) {
         ShowMessage(kNotSaved, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
@@ -146,6 +146,16 @@ void CServiceMgrDlg::ToggleService(const ControlWindow& button, const ServiceBut
         button.SetText(CaptionForState(texts, state));
     std::string message = FailureMessage(texts, stopping, outcome);
     if (!message.empty()) ShowMessage(message.c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+DWORD CServiceMgrDlg::QueryServiceState(const char* name) { return QueryServiceStateOf(name); }
+
+bool CServiceMgrDlg::StartServiceAndWait(const char* name) {
+    return StartServiceOutcome(name) == ServiceOutcome::Done;
+}
+
+bool CServiceMgrDlg::StopServiceAndWait(const char* name) {
+    return StopServiceOutcome(name) == ServiceOutcome::Done;
 }
 
 }  // namespace sentrydesk

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "dialog_base.h"
-#include "service_control.h"
+#include "scm_client.h"
 
 namespace sentrydesk {
 

@@ -1,7 +1,7 @@
 #include "type_info.h"
 
 #include "console_addin.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "ids.h"
 #include "module.h"
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # build.sh [ARCH...]: configures and builds the Windows binaries under $OVS_BUILD (default build/),
 # one tree per architecture. Without arguments: i686 (shipped) and, where this machine cannot run
-# 32-bit programs, x86_64 for running the tests.
+# 32-bit programs, x86_64 for running the tests. A tree's Wine tests are on where its programs run
+# here: the i686 tree where 32-bit code runs, the x86_64 tree always.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root="${OVS_BUILD:-build}"
@@ -9,8 +10,16 @@ run_arch=$(tools/winearch)
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || { archs=(i686); [ "$run_arch" = i686 ] || archs+=("$run_arch"); }
 for arch in "${archs[@]}"; do
-  wine_tests=OFF; [ "$arch" = "$run_arch" ] && wine_tests=ON
-  cmake -S . -B "$root/$arch" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw.cmake -DOVS_ARCH="$arch" -DOVS_WINE_TESTS=$wine_tests >/dev/null
+  wine_tests=OFF; { [ "$arch" = "$run_arch" ] || [ "$arch" = x86_64 ]; } && wine_tests=ON
+  # Quiet when it works; the whole configure output when it does not.
+  log=$(mktemp)
+  if ! cmake -S . -B "$root/$arch" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_TOOLCHAIN_FILE=cmake/mingw.cmake -DOVS_ARCH="$arch" -DOVS_WINE_TESTS=$wine_tests >"$log" 2>&1; then
+    cat "$log" >&2
+    rm -f "$log"
+    echo "build.sh: configuring the $arch tree failed (output above)" >&2
+    exit 1
+  fi
+  rm -f "$log"
   cmake --build "$root/$arch"
 done

@@ -1,11 +1,16 @@
 # Sourced by the tools that run our binaries under Wine. Needs OVS_WINEPREFIX and OVS_WINEARCH
 # (win32 or win64); gives ovs_wine, and ovs_prefix_up/ovs_prefix_down for one persistent wineserver.
+# Never Wine's default prefix: that is the user's own, and stopping its server would stop theirs.
+if [ -z "${OVS_WINEPREFIX:-}" ]; then
+  echo "wine-env: OVS_WINEPREFIX is empty; set it to this build's prefix (build/<arch>/wineprefix)" >&2
+  return 1 2>/dev/null || exit 1
+fi
 export WINEPREFIX="$OVS_WINEPREFIX"
 export WINEARCH="$OVS_WINEARCH"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
-if [ "$OVS_WINEARCH" = win32 ]; then OVS_WINELOADER=/usr/lib/wine/wine; else OVS_WINELOADER=/usr/lib/wine/wine64; fi
+OVS_WINELOADER=$("$(dirname "${BASH_SOURCE[0]}")/wine-loader" "$OVS_WINEARCH") || { return 1 2>/dev/null || exit 1; }
 export WINELOADER="$OVS_WINELOADER"
 
 ovs_wine() { "$OVS_WINELOADER" "$@"; }
@@ -41,6 +46,7 @@ ovs_wine_captured() {
   return $rc
 }
 
+# Only a prefix that ovs_prefix_up made: its marker says so.
 ovs_prefix_down() {
-  [ -d "$WINEPREFIX" ] && wineserver -k >/dev/null 2>&1 || true
+  [ -f "$WINEPREFIX/.ovs-ready" ] && wineserver -k >/dev/null 2>&1 || true
 }

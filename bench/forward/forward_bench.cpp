@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "forward.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "suite.h"
 
 namespace {
@@ -30,7 +30,7 @@ void Time(const char* name, int repeats, Step step) {
     std::printf("  %-34s %9.1f us\n", name, (NowUs() - start) / repeats);
 }
 
-bool Create(const CLSID& clsid, const IID& iid, ComPtr& object) {
+bool Create(const CLSID& clsid, const IID& iid, ComPtr<>& object) {
     return SUCCEEDED(CoCreateInstance(clsid, nullptr, kSuiteClassContext, iid, object.put())) && object;
 }
 

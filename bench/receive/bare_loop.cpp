@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "bench_handles.h"
+#include "ovwin/handles.h"
 
 namespace {
 
@@ -15,8 +15,8 @@ volatile LONG g_stop = 0;
 void StopBareLoop() { InterlockedExchange(&g_stop, 1); }
 
 int RunBareLoop(int port, BenchState* state) {
-    OwnedSocket s(socket(AF_INET, SOCK_DGRAM, 0));
-    if (!s.valid()) return 1;
+    UniqueSocket s(socket(AF_INET, SOCK_DGRAM, 0));
+    if (!s) return 1;
     int size = kBareReceiveBufferBytes;
     setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
     sockaddr_in local = {};

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench_handles.h"
+#include "ovwin/handles.h"
 
 namespace {
 
@@ -47,7 +47,7 @@ int Reset(BenchState* state, const char* args, char* reply, int capacity) {
 unsigned __stdcall Serve(void* arg) {
     Channel channel = *static_cast<Channel*>(arg);
     delete static_cast<Channel*>(arg);
-    OwnedSocket socket(channel.socket);
+    UniqueSocket socket(channel.socket);
     char request[kControlCapacity + 1];
     char reply[kControlCapacity];
     for (;;) {
@@ -77,8 +77,8 @@ int AnswerControl(BenchState* state, const char* request, char* reply, int capac
 }
 
 int StartControlChannel(BenchState* state) {
-    OwnedSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
-    if (!socket.valid()) return -1;
+    UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, 0));
+    if (!socket) return -1;
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

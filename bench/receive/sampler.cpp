@@ -4,7 +4,7 @@
 #include <tlhelp32.h>
 #include <process.h>
 
-#include "bench_handles.h"
+#include "ovwin/handles.h"
 
 namespace {
 
@@ -20,8 +20,8 @@ std::uint64_t PrivateBytes() {
 }
 
 long ThreadCount() {
-    OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-    if (!snapshot.valid()) return -1;
+    UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+    if (!snapshot) return -1;
     DWORD self = GetCurrentProcessId();
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
@@ -48,8 +48,8 @@ ProcessSample SampleProcess() { return {PrivateBytes(), ThreadCount()}; }
 bool ProcessSampler::Start() {
     ResetPeaks();
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
-    OwnedHandle owner(thread);  // the thread runs until the process ends
-    return owner.valid();
+    UniqueHandleT owner(thread);  // the thread runs until the process ends
+    return static_cast<bool>(owner);
 }
 
 void ProcessSampler::ResetPeaks() {

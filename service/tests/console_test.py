@@ -44,11 +44,11 @@ class ConsoleTest(unittest.TestCase):
 
     def test_install_quotes_the_program_path(self):
         t.svc("-i")
-        q = ovswine.reg("query", t.SERVICE_KEY, "/v", "ImagePath")
+        kind, path = ovswine.reg_value(t.SERVICE_KEY, "ImagePath")
         want = '"' + ovswine.win_path(t.PROGRAM) + '"'
-        self.assertIn(want.lower(), q.output.lower())
-        self.assertIn("0x2", ovswine.reg("query", t.SERVICE_KEY, "/v", "Start").output)  # automatic
-        self.assertIn("0x10", ovswine.reg("query", t.SERVICE_KEY, "/v", "Type").output)  # own process
+        self.assertEqual(path.lower(), want.lower())
+        self.assertEqual(ovswine.reg_value(t.SERVICE_KEY, "Start"), ("REG_DWORD", "0x2"))  # automatic
+        self.assertEqual(ovswine.reg_value(t.SERVICE_KEY, "Type"), ("REG_DWORD", "0x10"))  # own process
 
     def test_uninstall_of_a_stopped_service(self):
         t.svc("-i")
@@ -80,7 +80,7 @@ class ConsoleTest(unittest.TestCase):
             r = t.svc("-d", timeout=60)
             self.assertEqual((r.returncode, r.output), (0, ""))
             self.assertIn(f"\tSyslog Port : {holder.getsockname()[1]} has been used !\r\n", t.error_log())
-            self.assertIn("102", ovswine.reg("query", t.SYSLOG_KEY, "/v", "Status").output)
+            self.assertEqual(ovswine.reg_value(t.SYSLOG_KEY, "Status"), ("REG_SZ", "102"))
         finally:
             holder.close()
 

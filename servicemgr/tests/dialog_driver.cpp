@@ -114,7 +114,7 @@ std::string AnswerMessageBox(DWORD timeoutMs) {
             std::string text;
             EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&text));
             PostMessageA(box, WM_COMMAND, IDOK, 0);
-            for (DWORD gone = 0; IsWindow(box) && gone < 5000; gone += kPollMs) Sleep(kPollMs);
+            for (DWORD gone = 0; IsWindow(box) && gone < 20000; gone += kPollMs) Sleep(kPollMs);
             return text;
         }
         Sleep(kPollMs);

@@ -290,16 +290,35 @@ TEST_F(DialogTest, CloseEndsTheDialogWithoutSaving) {
     }
 }
 
+BOOL CALLBACK NeedsPaint(HWND child, LPARAM any) {
+    if (GetUpdateRect(child, nullptr, FALSE)) *reinterpret_cast<bool*>(any) = true;
+    return TRUE;
+}
+
+// True once neither the dialog nor any of its controls has anything left to paint.
+bool WaitPainted(HWND dialog, DWORD timeoutMs) {
+    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+        bool pending = GetUpdateRect(dialog, nullptr, FALSE) != FALSE;
+        EnumChildWindows(dialog, NeedsPaint, reinterpret_cast<LPARAM>(&pending));
+        // A sent message returns after the dialog's thread has handled what came before it.
+        DWORD_PTR ignored = 0;
+        SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &ignored);
+        if (!pending) return true;
+        Sleep(50);
+    }
+    return false;
+}
+
 // Lets the script take a screenshot while the dialog is open.
 TEST_F(DialogTest, OpenDialogForTheScreenshot) {
     const char* dir = std::getenv("OVS_SHOT_DIR");
     if (dir == nullptr) GTEST_SKIP() << "no screenshot requested";
-    ASSERT_TRUE(SetRunning("OVTrap", true));
     WriteString(HKEY_LOCAL_MACHINE, kSyslogKey, "AuthPort", "514");
-    WriteString(HKEY_LOCAL_MACHINE, kTrapKey, "AuthPort", "162");
+    WriteString(HKEY_LOCAL_MACHINE, kTrapKey, "AuthPort", std::to_string(FreeUdpPort()));
+    ASSERT_TRUE(SetRunning("OVTrap", true));
     OpenDialog dialog(addin_);
     ASSERT_NE(dialog.hwnd(), nullptr);
-    Sleep(500);  // let it paint
+    ASSERT_TRUE(WaitPainted(dialog.hwnd(), 20000)) << "the dialog never finished painting";
     std::string open = std::string(dir) + "\\dialog-open.flag";
     std::string done = std::string(dir) + "\\dialog-shot.flag";
     DeleteFileA(done.c_str());
@@ -348,7 +367,7 @@ TEST_F(DialogTest, ConsoleShowsTheAddinsMenuAndOpensTheDialog) {
     HWND dialog = WaitForWindow("#32770", kDialogTitle, 20000);
     ASSERT_NE(dialog, nullptr) << "the menu item did not open the dialog";
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    for (int i = 0; i < 100 && IsWindow(dialog); ++i) Sleep(50);
+    for (int i = 0; i < 400 && IsWindow(dialog); ++i) Sleep(50);
     EXPECT_FALSE(IsWindow(dialog));
 
     PostMessageA(console, WM_CLOSE, 0, 0);

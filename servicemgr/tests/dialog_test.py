@@ -33,10 +33,11 @@ class DialogTest(unittest.TestCase):
         cls.xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24"],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists(f"/tmp/.X11-unix/X{n}"):
-                break
+        deadline = time.monotonic() + 30
+        while not os.path.exists(f"/tmp/.X11-unix/X{n}") and time.monotonic() < deadline:
             time.sleep(0.05)
+        if not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+            raise RuntimeError(f"Xvfb :{n} did not start within 30 s")
         os.environ["DISPLAY"] = f":{n}"
         stop_server()
         ovswine.prefix_up()

@@ -1,6 +1,6 @@
 #include "comm_settings.h"
 
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "registry_watch.h"
 
 namespace orvane_comm {
@@ -34,7 +34,7 @@ bool ReadString(HKEY key, const char* name, std::string* out) {
 
 CommSettings ReadCommSettings() {
   CommSettings s;
-  orvane::UniqueHkey key;
+  UniqueHkey key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
     return s;
   std::string dir;

@@ -5,7 +5,8 @@
 
 #include "OrvaneComm.h"
 #include "comm_settings.h"
-#include "handles.h"
+#include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "outbox.h"
 #include "outbox_names.h"
 
@@ -22,15 +23,15 @@ bool ShouldRefuse(const CommSettings& s, unsigned long callNumber) {
 
 // Opened once: the mutex lives as long as the process, and so does the outbox guarded by it.
 HANDLE OutboxMutex() {
-  static orvane::UniqueHandle mutex(CreateMutexA(nullptr, FALSE, kOutboxMutexName));
+  static UniqueHandleT mutex(CreateMutexA(nullptr, FALSE, kOutboxMutexName));
   return mutex.get();
 }
 
 // Threads of this process queue here, not on the mutex: a released mutex passes to the next
 // waiter, which with a hundred datagram threads waiting is seldom the one running, and deliveries
 // then stall behind it. So at most one thread per process waits on the mutex.
-orvane::CriticalSection& ProcessLock() {
-  static orvane::CriticalSection lock;
+CriticalSection& ProcessLock() {
+  static CriticalSection lock;
   return lock;
 }
 
@@ -46,8 +47,8 @@ extern "C" int __cdecl OrvaneDeliver(const char* destination, const unsigned cha
   CommSettings settings = CurrentCommSettings();
   if (settings.delayMs) Sleep(settings.delayMs);
 
-  orvane::CriticalLock inProcess(ProcessLock());
-  orvane::MutexLock lock(OutboxMutex());
+  CriticalLock inProcess(ProcessLock());
+  MutexLock lock(OutboxMutex());
   if (!lock.held()) return kRefused;
   Outbox& outbox = TheOutbox();
   outbox.UseFolder(settings.outboxDir);

@@ -62,7 +62,7 @@ HANDLE Outbox::File(const std::string& name) {
   if (file == INVALID_HANDLE_VALUE && Ensure()) file = Open(name);
   if (file == INVALID_HANDLE_VALUE) return nullptr;
   if (files_.size() >= kMaxOpenFiles) files_.clear();
-  return files_.emplace(name, orvane::UniqueHandle(file)).first->second.get();
+  return files_.emplace(name, UniqueHandleT(file)).first->second.get();
 }
 
 bool Outbox::Append(const std::string& name, const void* data, size_t size) {

@@ -4,7 +4,7 @@
 #include <map>
 #include <string>
 
-#include "handles.h"
+#include "ovwin/handles.h"
 
 namespace orvane_comm {
 
@@ -34,7 +34,7 @@ class Outbox {
   HANDLE Open(const std::string& name) const;
 
   std::string dir_;
-  std::map<std::string, orvane::UniqueHandle> files_;
+  std::map<std::string, UniqueHandleT> files_;
 };
 
 }  // namespace orvane_comm

@@ -5,7 +5,8 @@
 
 #include <windows.h>
 
-#include "handles.h"
+#include "ovwin/handles.h"
+#include "ovwin/locks.h"
 
 namespace orvane {
 
@@ -44,7 +45,7 @@ class RegistryWatch {
 
  private:
   UniqueHkey key_;
-  UniqueHandle event_;
+  UniqueHandleT event_;
 };
 
 // Settings read through Read() and kept until the registry changes.

@@ -2,10 +2,10 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <atomic>
 #include <new>
 
 #include "OrvaneComponents.h"
+#include "com_object.h"
 #include "components.h"
 #include "module.h"
 
@@ -14,27 +14,9 @@ namespace {
 
 using Creator = HRESULT (*)(REFIID, void**);
 
-class ClassFactory : public IClassFactory {
+class ClassFactory : public ComObject<IClassFactory, IID_IClassFactory> {
  public:
-  explicit ClassFactory(Creator create) : create_(create) { ModuleAddRef(); }
-  virtual ~ClassFactory() { ModuleRelease(); }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-      *out = static_cast<IClassFactory*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+  explicit ClassFactory(Creator create) : create_(create) {}
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
     if (!out) return E_POINTER;
@@ -52,7 +34,6 @@ class ClassFactory : public IClassFactory {
 
  private:
   Creator create_;
-  std::atomic<ULONG> refs_{1};
 };
 
 Creator CreatorFor(REFCLSID clsid) {

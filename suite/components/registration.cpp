@@ -5,7 +5,7 @@
 #include <string>
 
 #include "OrvaneComponents.h"
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "module.h"
 #include "text.h"
 
@@ -26,7 +26,7 @@ const ClassEntry kClasses[] = {
 
 LONG SetDefaultAndNamed(const std::string& key, const char* defaultValue, const char* name,
                         const char* value) {
-  orvane::UniqueHkey k;
+  UniqueHkey k;
   LONG r = RegCreateKeyExA(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                            k.put(), nullptr);
   if (r != ERROR_SUCCESS) return r;

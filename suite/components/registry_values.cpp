@@ -1,6 +1,6 @@
 #include "registry_values.h"
 
-#include "handles.h"
+#include "ovwin/handles.h"
 #include "multi_sz.h"
 
 namespace orvane_components {
@@ -9,7 +9,7 @@ namespace {
 constexpr const char* kUpdateMutexName = "OrvaneComponentsStandInRegistry";
 
 bool QueryRaw(const char* key, const char* name, DWORD wantType, std::string* out) {
-  orvane::UniqueHkey k;
+  UniqueHkey k;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
     return false;
   DWORD type = 0, size = 0;
@@ -26,7 +26,7 @@ bool QueryRaw(const char* key, const char* name, DWORD wantType, std::string* ou
 }
 
 bool SetRaw(const char* key, const char* name, DWORD type, const void* data, size_t size) {
-  orvane::UniqueHkey k;
+  UniqueHkey k;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(),
                       nullptr) != ERROR_SUCCESS)
     return false;
@@ -67,7 +67,7 @@ bool WriteMultiSz(const char* key, const char* name, const std::vector<std::stri
 }
 
 bool KeyExists(HKEY root, const std::string& key) {
-  orvane::UniqueHkey k;
+  UniqueHkey k;
   return RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, k.put()) == ERROR_SUCCESS;
 }
 

@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-#include "handles.h"
+#include "ovwin/handles.h"
+#include "ovwin/locks.h"
 
 #include <string>
 #include <vector>
@@ -26,8 +27,8 @@ class RegistryUpdateLock {
   bool held() const { return lock_.held(); }
 
  private:
-  orvane::UniqueHandle mutex_;  // declared first: opened before the lock, closed after it
-  orvane::MutexLock lock_;
+  UniqueHandleT mutex_;  // declared first: opened before the lock, closed after it
+  MutexLock lock_;
 };
 
 }  // namespace orvane_components

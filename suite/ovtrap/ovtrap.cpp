@@ -11,6 +11,8 @@
 #include <cstring>
 #include <string>
 
+#include "ovwin/handles.h"
+
 namespace {
 
 constexpr const char* kServiceName = "OVTrap";
@@ -68,76 +70,69 @@ void WINAPI ServiceMain(DWORD, LPSTR*) {
     g_statusHandle = RegisterServiceCtrlHandlerExA(kServiceName, ControlHandler, nullptr);
     if (!g_statusHandle) return;
     Report(SERVICE_START_PENDING);
-    g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    UniqueHandleT stopEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    g_stopEvent = stopEvent.get();
 
     WSADATA wsa;
     WSAStartup(MAKEWORD(2, 2), &wsa);
-    SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
     sockaddr_in address = {};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(ConfiguredPort()));
     BOOL exclusive = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+    setsockopt(s.get(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
                sizeof exclusive);
-    if (s == INVALID_SOCKET || bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        if (s != INVALID_SOCKET) closesocket(s);
+    if (!s || bind(s.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        s.reset();
         WSACleanup();
-        CloseHandle(g_stopEvent);
         Report(SERVICE_STOPPED, kExitPortTaken);
         return;
     }
     Report(SERVICE_RUNNING);
-    WaitForSingleObject(g_stopEvent, INFINITE);
-    closesocket(s);
+    WaitForSingleObject(stopEvent.get(), INFINITE);
+    s.reset();
     WSACleanup();
-    CloseHandle(g_stopEvent);
     Report(SERVICE_STOPPED);
 }
 
 int Install() {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) {
         std::printf("OVTrap: cannot open the service manager (error %lu).\n", GetLastError());
         return 1;
     }
-    SC_HANDLE service = CreateServiceA(manager, kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
+    UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
                                        SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr);
+                                       nullptr, nullptr));
     DWORD error = service ? NO_ERROR : GetLastError();
-    if (service) CloseServiceHandle(service);
-    CloseServiceHandle(manager);
     if (error != NO_ERROR && error != ERROR_SERVICE_EXISTS) {
         std::printf("OVTrap: install failed (error %lu).\n", error);
         return 1;
     }
-    HKEY key;
+    UniqueHkey key;
     DWORD disposition = 0;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        &disposition) == ERROR_SUCCESS) {
-        if (RegQueryValueExA(key, kPortValue, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-            RegSetValueExA(key, kPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(kDefaultPort),
-                           static_cast<DWORD>(std::strlen(kDefaultPort) + 1));
-        RegCloseKey(key);
-    }
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
+                        &disposition) == ERROR_SUCCESS &&
+        RegQueryValueExA(key.get(), kPortValue, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        RegSetValueExA(key.get(), kPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(kDefaultPort),
+                       static_cast<DWORD>(std::strlen(kDefaultPort) + 1));
     std::printf("OVTrap installed.\n");
     return 0;
 }
 
 int Remove() {
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager) return 1;
-    SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
+    UniqueScHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
     bool removed = false;
     if (service) {
         SERVICE_STATUS status;
-        ControlService(service, SERVICE_CONTROL_STOP, &status);
-        removed = DeleteService(service) != FALSE;
-        CloseServiceHandle(service);
+        ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+        removed = DeleteService(service.get()) != FALSE;
     }
-    CloseServiceHandle(manager);
     std::printf(removed ? "OVTrap removed.\n" : "OVTrap is not installed.\n");
     return removed ? 0 : 1;
 }

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "OVSyslog.h"
-#include "registry.h"
+#include "ovwin/registry_text.h"
 
 namespace {
 
@@ -116,7 +116,7 @@ TEST_F(Settings, StatusIsStoredAsSignedDecimalText) {
 }
 
 TEST_F(Settings, SetValueNameWritesTextOrNumberIntoAnExistingKeyOnly) {
-    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_DWORD, "Number", "514"), 1);
+    EXPECT_EQ(ovwin::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_DWORD, "Number", "514"), 1);
     DWORD type = 0;
     std::string data;
     ASSERT_TRUE(ReadRaw("Number", &type, &data));
@@ -124,34 +124,34 @@ TEST_F(Settings, SetValueNameWritesTextOrNumberIntoAnExistingKeyOnly) {
     ASSERT_EQ(data.size(), 4u);
     EXPECT_EQ(*reinterpret_cast<const DWORD*>(data.data()), 514u);
 
-    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, "Empty", ""), 1);
+    EXPECT_EQ(ovwin::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, "Empty", ""), 1);
     ASSERT_TRUE(ReadRaw("Empty", &type, &data));
     EXPECT_EQ(data, std::string(1, '\0'));
 
-    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_BINARY, "Binary", "x"), 0);
+    EXPECT_EQ(ovwin::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_BINARY, "Binary", "x"), 0);
     EXPECT_FALSE(ReadRaw("Binary", &type, &data)) << "an unsupported type was written";
 
     // A null sub-key writes into the root key itself.
     HKEY key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    EXPECT_EQ(ovreg::SetValueName(key, nullptr, REG_SZ, "Direct", "yes"), 1);
+    EXPECT_EQ(ovwin::SetValueName(key, nullptr, REG_SZ, "Direct", "yes"), 1);
     RegCloseKey(key);
-    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Direct"), "yes");
+    EXPECT_STREQ(ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Direct"), "yes");
 
     ASSERT_EQ(DeleteSyslogKey(), ERROR_SUCCESS);
-    EXPECT_EQ(ovreg::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, OVSYSLOG_REG_PORT, "514"), 0);
+    EXPECT_EQ(ovwin::SetValueName(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, REG_SZ, OVSYSLOG_REG_PORT, "514"), 0);
     EXPECT_FALSE(SyslogKeyExists()) << "a write created the missing key";
 }
 
 TEST_F(Settings, GetRegInfoGivesEmptyTextForWhatItCannotRead) {
-    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Missing"), "");
-    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, "Software\\NoSuchKeyHere", "AuthPort"), "");
+    EXPECT_STREQ(ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Missing"), "");
+    EXPECT_STREQ(ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, "Software\\NoSuchKeyHere", "AuthPort"), "");
 
     std::string fits(1023, 'a');
     SetText("Fits", fits);
-    EXPECT_EQ(std::string(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Fits")), fits);
+    EXPECT_EQ(std::string(ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "Fits")), fits);
     SetText("TooLong", std::string(1024, 'b'));
-    EXPECT_STREQ(ovreg::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "TooLong"), "");
+    EXPECT_STREQ(ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, "TooLong"), "");
 }
 
 }  // namespace

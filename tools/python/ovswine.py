@@ -5,6 +5,7 @@ caller's standard handles; a pipe given to them never closes. So every program h
 temporary file that is read back when it ends, never to a pipe.
 """
 import os
+import re
 import socket
 import subprocess
 import tempfile
@@ -14,10 +15,22 @@ PREFIX = os.environ.get("OVS_WINEPREFIX", "")
 ARCH = os.environ.get("OVS_WINEARCH", "win64")
 BIN = os.environ.get("OVS_BIN", "")
 TOOLS = os.environ.get("OVS_TOOLS", os.path.join(os.path.dirname(__file__), ".."))
-LOADER = "/usr/lib/wine/wine" if ARCH == "win32" else "/usr/lib/wine/wine64"
+
+
+def _loader():
+    r = subprocess.run([os.path.join(TOOLS, "wine-loader"), ARCH], capture_output=True, text=True)
+    if r.returncode != 0:
+        raise SystemExit(r.stderr.strip())
+    return r.stdout.strip()
+
+
+LOADER = _loader()
 
 
 def env():
+    # Never Wine's default prefix: that is the user's own, and stopping its server would stop theirs.
+    if not PREFIX:
+        raise SystemExit("ovswine: OVS_WINEPREFIX is empty; set it to this build's prefix")
     e = dict(os.environ)
     e.update(WINEPREFIX=PREFIX, WINEARCH=ARCH, WINEDEBUG=e.get("WINEDEBUG", "-all"),
              WINELOADER=LOADER, WINEDLLOVERRIDES=e.get("WINEDLLOVERRIDES", "mscoree,mshtml="))
@@ -89,6 +102,18 @@ class Background:
 
 def reg(*args):
     return run("reg", *args)
+
+
+def reg_value(key, name):
+    """(type, data) of one value as reg prints it, e.g. ("REG_DWORD", "0x2"); None when missing."""
+    r = reg("query", key, "/v", name)
+    if r.returncode != 0:
+        return None
+    for line in r.output.splitlines():
+        m = re.match(r"^\s+(.+?)\s{4}(REG_\w+)\s{4}(.*?)\s*$", line)
+        if m and m.group(1) == name:
+            return m.group(2), m.group(3)
+    return None
 
 
 def reg_set(key, name, value, kind="REG_SZ"):

@@ -1,7 +1,10 @@
-// Start, stop and state query of a Windows service by name, through the service control manager.
+// The add-in as a client of the service control manager: start, stop and state query of a
+// Windows service by name.
 #pragma once
 
 #include <windows.h>
+
+#include "ovwin/service_wait.h"
 
 namespace sentrydesk {
 
@@ -14,16 +17,11 @@ enum class ServiceOutcome {
     NotStopped,    // a stop was accepted but the service did not stop
 };
 
-struct ServiceTiming {
-    DWORD waitMs;
-    int polls;
-};
-
-constexpr ServiceTiming kServiceTiming = {1000, 5};
+constexpr ovwin::ServicePolling kServiceTiming = {1000, 5};
 constexpr DWORD kServiceStateUnknown = 0;
 
 DWORD QueryServiceStateOf(const char* name);
-ServiceOutcome StartServiceOutcome(const char* name, ServiceTiming timing = kServiceTiming);
-ServiceOutcome StopServiceOutcome(const char* name, ServiceTiming timing = kServiceTiming);
+ServiceOutcome StartServiceOutcome(const char* name, ovwin::ServicePolling timing = kServiceTiming);
+ServiceOutcome StopServiceOutcome(const char* name, ovwin::ServicePolling timing = kServiceTiming);
 
 }  // namespace sentrydesk

@@ -1,9 +1,9 @@
-// Registry access shared by the receiver library and the console add-in: both compile registry.cpp.
+// Registry values as text: the receiver library's settings and the console add-in's dialog.
 #pragma once
 
 #include <windows.h>
 
-namespace ovreg {
+namespace ovwin {
 
 // Text of one value, or "" when the key or value cannot be read. A REG_DWORD reads as its decimal
 // text. The text lives in a per-thread buffer, valid until this thread's next call.
@@ -14,4 +14,4 @@ const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName);
 int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,
                  const char* data);
 
-}  // namespace ovreg
+}  // namespace ovwin

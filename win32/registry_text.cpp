@@ -1,28 +1,15 @@
-#include "registry.h"
+#include "ovwin/registry_text.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-namespace ovreg {
+#include "ovwin/handles.h"
+
+namespace ovwin {
 namespace {
 
 constexpr DWORD kValueBufferSize = 1024;
-
-class UniqueHkey {
-public:
-    UniqueHkey() = default;
-    UniqueHkey(const UniqueHkey&) = delete;
-    UniqueHkey& operator=(const UniqueHkey&) = delete;
-    ~UniqueHkey() {
-        if (key_) RegCloseKey(key_);
-    }
-    HKEY get() const { return key_; }
-    HKEY* put() { return &key_; }
-
-private:
-    HKEY key_ = nullptr;
-};
 
 }  // namespace
 
@@ -73,4 +60,4 @@ int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* 
     return written == ERROR_SUCCESS ? 1 : 0;
 }
 
-}  // namespace ovreg
+}  // namespace ovwin

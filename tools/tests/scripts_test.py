@@ -1,0 +1,119 @@
+"""What winearch, wine-loader and wine-env.sh decide, with stand-in loaders and wineserver.
+
+A wrong decision here tests the wrong tree without a word, or stops a Wine server in someone
+else's prefix.
+"""
+import os
+import stat
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOLS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+
+# An ELF header for a machine no kernel runs: exec fails with ENOEXEC, as a 32-bit
+# x86 program does on a kernel without 32-bit support.
+FOREIGN_ELF = (b"\x7fELF\x01\x01\x01" + b"\0" * 9 + b"\x02\x00\x34\x12\x01\x00\x00\x00"
+               + b"\0" * 200)
+
+
+def write(path, data, executable=True):
+    with open(path, "wb") as f:
+        f.write(data if isinstance(data, bytes) else data.encode())
+    if executable:
+        os.chmod(path, os.stat(path).st_mode | stat.S_IXUSR)
+    return path
+
+
+class Scripts(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.addCleanup(self.dir.cleanup)
+        self.bin = os.path.join(self.dir.name, "bin")
+        os.mkdir(self.bin)
+        self.calls = os.path.join(self.dir.name, "wineserver.calls")
+        # Records each call with the prefix it was given.
+        write(os.path.join(self.bin, "wineserver"),
+              f'#!/bin/sh\necho "$WINEPREFIX $*" >> {self.calls}\n')
+
+    def run_tool(self, args, **env):
+        e = dict(os.environ, PATH=self.bin + os.pathsep + os.environ["PATH"])
+        e.pop("OVS_WINELOADER32", None)
+        e.pop("OVS_WINELOADER64", None)
+        e.update(env)
+        return subprocess.run(args, env=e, capture_output=True, text=True, timeout=60)
+
+    def server_calls(self):
+        if not os.path.exists(self.calls):
+            return []
+        with open(self.calls) as f:
+            return f.read().splitlines()
+
+    def test_winearch_tells_the_cases_apart(self):
+        d = self.dir.name
+        cases = [
+            # name, loader, exit code, stdout, words on stderr
+            ("runs", write(os.path.join(d, "ok"), "#!/bin/sh\necho wine-8.0\n"), 0, "i686\n", ""),
+            ("not installed", os.path.join(d, "missing"), 1, "", "wine32 is not installed"),
+            ("not executable", write(os.path.join(d, "plain"), "", executable=False), 1, "",
+             "wine32 is not installed"),
+            ("no 32-bit code", write(os.path.join(d, "arm"), FOREIGN_ELF), 0, "x86_64\n",
+             "cannot execute 32-bit code"),
+            ("loader fails", write(os.path.join(d, "bad"), "#!/bin/sh\necho broken >&2\nexit 3\n"), 1,
+             "", "failed (exit 3): broken"),
+        ]
+        for name, loader, code, out, err in cases:
+            with self.subTest(name):
+                r = self.run_tool([os.path.join(TOOLS, "winearch")], OVS_WINELOADER32=loader)
+                self.assertEqual((r.returncode, r.stdout), (code, out), r.stderr)
+                if err:
+                    self.assertIn(err, r.stderr)
+                else:
+                    self.assertEqual(r.stderr, "")
+
+    def test_wine_loader_names_the_missing_package_and_variable(self):
+        for arch, package, variable in (("win32", "wine32", "OVS_WINELOADER32"),
+                                        ("win64", "wine64", "OVS_WINELOADER64")):
+            with self.subTest(arch):
+                r = self.run_tool([os.path.join(TOOLS, "wine-loader"), arch],
+                                  **{variable: os.path.join(self.dir.name, "none")})
+                self.assertEqual((r.returncode, r.stdout), (1, ""))
+                self.assertIn(f"{package} is not installed", r.stderr)
+                self.assertIn(variable, r.stderr)
+
+    def test_an_empty_prefix_fails_before_any_wine_call(self):
+        loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
+        for verb in ("up", "down"):
+            with self.subTest(verb):
+                r = self.run_tool([os.path.join(TOOLS, "wine-prefix"), verb, "", "win32"],
+                                  OVS_WINELOADER32=loader, HOME=self.dir.name)
+                self.assertNotEqual(r.returncode, 0)
+                self.assertIn("OVS_WINEPREFIX is empty", r.stderr)
+        self.assertEqual(self.server_calls(), [])
+
+    def test_down_stops_only_a_prefix_made_here(self):
+        loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
+        foreign = os.path.join(self.dir.name, "foreign")
+        ours = os.path.join(self.dir.name, "ours")
+        os.mkdir(foreign)
+        os.mkdir(ours)
+        write(os.path.join(ours, ".ovs-ready"), "", executable=False)
+        for prefix in (foreign, ours):
+            r = self.run_tool([os.path.join(TOOLS, "wine-prefix"), "down", prefix, "win32"],
+                              OVS_WINELOADER32=loader)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.server_calls(), [f"{ours} -k"])
+
+    def test_python_helper_refuses_an_empty_prefix(self):
+        loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
+        code = "import ovswine\novswine.env()\n"
+        r = self.run_tool([sys.executable, "-c", code], OVS_WINELOADER32=loader, OVS_WINEARCH="win32",
+                          OVS_WINEPREFIX="", OVS_TOOLS=TOOLS,
+                          PYTHONPATH=os.path.join(TOOLS, "python"))
+        self.assertNotEqual(r.returncode, 0)
+        self.assertIn("OVS_WINEPREFIX is empty", r.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,21 @@
+// Where the syslog and trap services keep their settings (root HKEY_LOCAL_MACHINE), and the
+// services' names: read by the receiver library, the service and the console add-in.
+#pragma once
+
+namespace ovwin {
+
+constexpr const char* kSyslogKey = "Software\\Telmora\\Orvane\\OVSyslog";
+constexpr const char* kTrapKey = "Software\\Telmora\\Orvane\\OVTrap";
+constexpr const char* kPortValue = "AuthPort";
+constexpr const char* kStatusValue = "Status";
+
+// What an empty or missing AuthPort means.
+constexpr int kDefaultSyslogPort = 514;
+constexpr int kDefaultTrapPort = 162;
+constexpr const char* kDefaultSyslogPortText = "514";
+constexpr const char* kDefaultTrapPortText = "162";
+
+constexpr const char* kSyslogService = "OVSyslog";
+constexpr const char* kTrapService = "OVTrap";
+
+}  // namespace ovwin

@@ -1,0 +1,59 @@
+// Waiting on a service's state: how many queries are made and which state is given back decide
+// whether a start or stop is reported as done.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "ovwin/service_wait.h"
+
+namespace {
+
+constexpr DWORD kFailed = 0xFFFFFFFF;  // a query that fails
+constexpr DWORD P = SERVICE_STOP_PENDING, S = SERVICE_STOPPED, R = SERVICE_RUNNING;
+
+TEST(WaitWhilePending, QueriesUntilTheStateChangesOrThePollsRunOut) {
+    struct {
+        int line;
+        std::vector<DWORD> answers;
+        DWORD last;
+        int polls;
+        DWORD result;
+        size_t queries;
+    } cases[] = {
+        {__LINE__, {S}, P, 5, S, 1},
+        {__LINE__, {P, P, S}, P, 5, S, 3},
+        {__LINE__, {P, P, P, P, P, P, P}, P, 5, P, 6},
+        {__LINE__, {P, P, P}, P, 0, P, 1},
+        {__LINE__, {kFailed}, P, 0, P, 1},        // a failed query keeps the state before it
+        {__LINE__, {kFailed, kFailed, R}, P, 5, R, 3},
+        {__LINE__, {P, kFailed, S}, R, 5, S, 3},  // pending kept across the failure
+    };
+    for (const auto& c : cases) {
+        size_t queries = 0;
+        int polled = 0;
+        auto query = [&](DWORD* state) {
+            DWORD answer = queries < c.answers.size() ? c.answers[queries] : kFailed;
+            ++queries;
+            if (answer == kFailed) return false;
+            *state = answer;
+            return true;
+        };
+        DWORD state = ovwin::WaitWhilePending(query, P, c.last, {1, c.polls}, [&] { ++polled; });
+        EXPECT_EQ(state, c.result) << "line " << c.line;
+        EXPECT_EQ(queries, c.queries) << "line " << c.line;
+        EXPECT_EQ(static_cast<size_t>(polled), c.queries - 1) << "line " << c.line;
+    }
+}
+
+TEST(WaitWhilePending, WaitsOneIntervalBeforeEachQuery) {
+    int queries = 0;
+    auto query = [&](DWORD* state) {
+        *state = ++queries < 3 ? P : S;
+        return true;
+    };
+    DWORD start = GetTickCount();
+    EXPECT_EQ(ovwin::WaitWhilePending(query, P, P, {100, 5}), S);
+    EXPECT_GE(GetTickCount() - start, 3 * 100u - 30) << "three queries, three intervals";
+}
+
+}  // namespace
