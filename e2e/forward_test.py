@@ -28,24 +28,13 @@ def expected(host, text, event_id, local=LOCAL):
             slot("1", 5) + slot(event_id.decode(), 40) + slot(text[:127], 128))
 
 
-class ForwardTest(t.InstalledServiceTest):
+class ForwardTest(t.PortPerTest):
     LOCAL_ID = LOCAL
 
     @classmethod
     def tearDownClass(cls):
         super().tearDownClass()
         t.register_components()
-
-    def setUp(self):
-        self.port = ovswine.free_udp_port()
-        t.set_port(self.port)
-        t.set_servers([])
-        t.set_delivery()
-        self.suite.clear()
-
-    def tearDown(self):
-        if t.state() != t.STOPPED:
-            t.stop()
 
     def start(self):
         """Starts with the delivery as configured; RUNNING means the port is bound."""

@@ -43,35 +43,15 @@ class Rfc5424Formatter(logging.Formatter):
                 f"{record.process} - {self.sd} \ufeff{record.getMessage()}")
 
 
-class Rfc5424Test(t.InstalledServiceTest):
+class Rfc5424Test(t.PortPerTest):
     LOCAL_ID = LOCAL
 
     def setUp(self):
-        self.port = ovswine.free_udp_port()
-        t.set_port(self.port)
-        t.set_servers([])
-        t.set_delivery()
-        self.suite.clear()
-        self.assertTrue(t.start())
-        # RUNNING comes before the socket is bound: wait until a probe is forwarded.
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline and not self.suite.records(LOCAL):
-            ovswine.send_udp(self.port, "<13>probe")
-            self.suite.wait_records(LOCAL, 1, timeout=0.5)
-        self.assertTrue(self.suite.records(LOCAL), "the service does not forward")
-
-    def tearDown(self):
-        if t.state() != t.STOPPED:
-            t.stop()
+        super().setUp()
+        self.assertTrue(t.start())  # RUNNING means the port is bound
 
     def wait_case_records(self, timeout=15):
-        """The records that are not probes: a probe sent before the clear may still land after it."""
-        deadline = time.monotonic() + timeout
-        while True:
-            got = [r for r in self.suite.records(LOCAL) if r[TEXT].split(b"\0")[0] != b"probe"]
-            if got or time.monotonic() > deadline:
-                return got
-            time.sleep(0.05)
+        return self.suite.wait_records(LOCAL, 1, timeout)
 
     def python_handler(self, hostname, app, message, structured_data="-"):
         log = logging.getLogger("ovs-e2e-rfc5424")

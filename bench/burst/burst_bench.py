@@ -15,7 +15,6 @@ import argparse
 import os
 import re
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
@@ -27,6 +26,8 @@ SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "service", "tests"),
                 os.path.join(SOURCE, "tools", "python")]
 import run_bench as rb  # noqa: E402
+
+t = None  # svctest, imported once the tree's environment is set
 
 LOCAL = "BENCH-LOCAL"
 QUIET_S = 5.0        # a receiver that has added nothing for this long is done
@@ -101,15 +102,6 @@ class Peaks(threading.Thread):
             time.sleep(0.1)
 
 
-def socket_drops(port):
-    for name in ("/proc/net/udp",):
-        for line in open(name).readlines()[1:]:
-            f = line.split()
-            if int(f[1].split(":")[1], 16) == port:
-                return int(f[-1])
-    return 0
-
-
 class FileReceiver:
     """The service or rsyslog: what it keeps shows up in a file."""
 
@@ -121,7 +113,7 @@ class FileReceiver:
     def measure(self, send, run, count):
         peaks = Peaks(self.pid)
         peaks.start()
-        drops_before = socket_drops(self.port)
+        drops_before = t.socket_drops(self.port)
         start = time.monotonic()
         send(self.port, run)
         changed, seen = time.monotonic(), -1
@@ -134,7 +126,7 @@ class FileReceiver:
                 break
         peaks.running = False
         last = self.counter.last.get(run, start)
-        return dict(kept=self.counter.count(run), socket=socket_drops(self.port) - drops_before,
+        return dict(kept=self.counter.count(run), socket=t.socket_drops(self.port) - drops_before,
                     seconds=last - start, threads=peaks.threads, private=peaks.private / 1024)
 
 
@@ -147,11 +139,11 @@ class BareReceiver:
     def measure(self, send, run, count):
         rb.drain(self.rx)
         self.rx.reset(run, count)
-        drops_before = socket_drops(self.port)
+        drops_before = t.socket_drops(self.port)
         start = time.monotonic()
         send(self.port, run)
         st, last, _ = rb.drain(self.rx)
-        return dict(kept=st["received"], socket=socket_drops(self.port) - drops_before, seconds=last - start,
+        return dict(kept=st["received"], socket=t.socket_drops(self.port) - drops_before, seconds=last - start,
                     threads=st["peak_threads"], private=st["peak_private"] / 1024 / 1024)
 
     def close(self):
@@ -167,8 +159,10 @@ def main():
     ap.add_argument("--receivers", default="service,rsyslog,bare")
     args = ap.parse_args()
     rb.set_environment(args.tree or rb.default_tree())
+    global t
     import ovswine
-    import svctest as t
+    import svctest
+    t = svctest
 
     work = tempfile.mkdtemp(prefix="ovs-bench-burst-")
     exe = rb.build_c_sender(work)
@@ -185,7 +179,7 @@ def main():
     results = {}
     with rb.RaisedRmem(rb.RMEM_TARGET):
         for name in wanted:
-            receiver, cleanup = open_receiver(name, ovswine, t, work)
+            receiver, cleanup = open_receiver(name, ovswine, work)
             if receiver is None:
                 continue
             try:
@@ -206,7 +200,7 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
 
 
-def open_receiver(name, ovswine, t, work):
+def open_receiver(name, ovswine, work):
     port = ovswine.free_udp_port()
     if name == "service":
         suite = t.Suite(LOCAL)
@@ -230,7 +224,7 @@ def open_receiver(name, ovswine, t, work):
         proc = subprocess.Popen(["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "pid")],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
-        while socket_drops(port) == 0 and not port_bound(port) and time.monotonic() < deadline:
+        while not t.port_taken(port) and time.monotonic() < deadline:
             time.sleep(0.1)
         rx = FileReceiver("rsyslog", port, out, proc.pid)
 
@@ -244,15 +238,6 @@ def open_receiver(name, ovswine, t, work):
         return rx, rx.close
     print(f"unknown receiver {name}")
     return None, lambda: None
-
-
-def port_bound(port):
-    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
-        try:
-            s.bind(("127.0.0.1", port))
-            return False
-        except OSError:
-            return True
 
 
 if __name__ == "__main__":

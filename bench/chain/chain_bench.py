@@ -171,7 +171,6 @@ def main():
         if not t.start():
             print("the service did not start")
             return
-        time.sleep(2)  # socket bound after RUNNING
         pid = t.service_pid()
         ours = Follower(os.path.join(suite.outbox, LOCAL + ".evt"), records)
         peer = Follower(peer_out, lines)

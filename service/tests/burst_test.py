@@ -17,20 +17,8 @@ LOCAL = "NMS-LOCAL"
 BURST_RATE = 10000
 
 
-class BurstTest(t.InstalledServiceTest):
+class BurstTest(t.PortPerTest):
     LOCAL_ID = LOCAL
-
-    def setUp(self):
-        self.port = ovswine.free_udp_port()
-        t.set_port(self.port)
-        t.set_delivery()
-        t.clear_error_log()
-        self.suite.clear()
-
-    def tearDown(self):
-        t.set_delivery()
-        if t.state() != t.STOPPED:
-            t.stop()
 
     def numbers(self, word):
         """The numbers of the forwarded records whose text is '<word> <n>', in delivery order."""

@@ -15,19 +15,8 @@ ERROR_BAD_CONFIGURATION = 1610
 DRAIN_LIMIT_S = 20
 
 
-class ControlTest(t.InstalledServiceTest):
+class ControlTest(t.PortPerTest):
     LOCAL_ID = LOCAL
-
-    def setUp(self):
-        self.port = ovswine.free_udp_port()
-        t.set_port(self.port)
-        t.set_delivery()
-        t.clear_error_log()
-        self.suite.clear()
-
-    def tearDown(self):
-        if t.state() != t.STOPPED:
-            t.stop()
 
     def status_code(self):
         """The Status value as a number; None when it is missing or not decimal text."""

@@ -249,24 +249,26 @@ def port_taken(port):
             return True
 
 
-def unread_bytes(port):
-    """Bytes waiting in the receive queue of the UDP socket bound to the port, or None without one."""
+def _udp_socket(port):
+    """The system's line for the UDP socket bound to the port, split in fields; None without one."""
     with open("/proc/net/udp") as f:
         for line in f.readlines()[1:]:
             fields = line.split()
             if int(fields[1].split(":")[1], 16) == port:
-                return int(fields[4].split(":")[1], 16)
+                return fields
     return None
+
+
+def unread_bytes(port):
+    """Bytes waiting in the receive queue of the UDP socket bound to the port, or None without one."""
+    fields = _udp_socket(port)
+    return int(fields[4].split(":")[1], 16) if fields else None
 
 
 def socket_drops(port):
     """Datagrams the system dropped at the UDP socket bound to the port (its buffer was full)."""
-    with open("/proc/net/udp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port:
-                return int(fields[-1])
-    return 0
+    fields = _udp_socket(port)
+    return int(fields[-1]) if fields else 0
 
 
 def send_burst(port, payloads, rate=None):
@@ -334,3 +336,21 @@ class InstalledServiceTest(unittest.TestCase):
     def tearDownClass(cls):
         remove_service()
         cls.suite.remove()
+
+
+class PortPerTest(InstalledServiceTest):
+    """Each test on a free port of its own, with no listed servers, the delivery accepting, an
+    empty error log and outbox; the service is stopped after each."""
+
+    def setUp(self):
+        self.port = ovswine.free_udp_port()
+        set_port(self.port)
+        set_servers([])
+        set_delivery()
+        clear_error_log()
+        self.suite.clear()
+
+    def tearDown(self):
+        set_delivery()
+        if state() != STOPPED:
+            stop()
