@@ -18,8 +18,8 @@ HANDLE g_work = CreateSemaphoreA(nullptr, 0, 2 * kMaxDatagramThreads, nullptr);
 HANDLE g_lastThread = nullptr;  // touched only by the loop thread
 
 // In a burst the loop reads far faster than any forwarding, and every read and most of a forward
-// are round trips to the one wineserver: forwarders beyond a few would take the reader's share
-// and make the socket overflow. So while one lasts only kBurstForwarders take datagrams; the
+// are round trips to the one wineserver: every further forwarder takes a share from the reader
+// and makes the socket overflow sooner. So while one lasts only kBurstForwarders take datagrams; the
 // others wait, and all go on once the reader has rested for a window.
 volatile LONG g_burstUntil = 0;  // tick count at which the last burst seen ends
 volatile LONG g_active = 0;      // threads handling a datagram now
@@ -156,4 +156,3 @@ void CSyslogMinitor::waitTurn() { turns::Wait(); }
 
 void CSyslogMinitor::passTurn() { turns::Pass(); }
 
-LONG DatagramThreads() { return Load(g_threads); }

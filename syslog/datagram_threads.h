@@ -21,5 +21,3 @@ bool QueueDatagram(DatagramHandoff* handoff);
 
 // Datagrams queued or being handled: zero once every datagram read has been through the callback.
 LONG PendingDatagrams();
-// Datagram threads that run now.
-LONG DatagramThreads();
