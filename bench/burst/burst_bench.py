@@ -18,12 +18,11 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "service", "tests"),
+sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "bench", "chain"), os.path.join(SOURCE, "service", "tests"),
                 os.path.join(SOURCE, "tools", "python")]
 import run_bench as rb  # noqa: E402
 
@@ -41,65 +40,35 @@ action(type="omfile" file="{out}" template="raw" asyncWriting="off" flushOnTXEnd
 """
 
 
-class Counter(threading.Thread):
-    """Follows a growing file and counts the distinct sequence numbers of each run, with the time
-    the last new one showed up."""
+def counter_class():
+    """Counter, built on the chain benchmark's file follower once the tree's environment is set."""
+    import chain_bench
 
-    def __init__(self, path, record_size=None):
-        super().__init__(daemon=True)
-        self.path, self.record_size = path, record_size
-        self.seen, self.last = {}, {}
-        self.offset, self.buffer, self.running = 0, b"", True
+    class Counter(chain_bench.FileTail):
+        """Counts the distinct sequence numbers of each run in a growing file, with the time the
+        last new one showed up."""
 
-    def run(self):
-        while self.running:
-            self.poll()
-            time.sleep(0.01)
+        def __init__(self, path, record_size=None):
+            super().__init__(path)
+            self.record_size = record_size
+            self.seen, self.last = {}, {}
 
-    def poll(self):
-        try:
-            with open(self.path, "rb") as f:
-                f.seek(self.offset)
-                data = f.read()
-        except OSError:
-            return
-        if not data:
-            return
-        now = time.monotonic()
-        self.offset += len(data)
-        self.buffer += data
-        if self.record_size:
-            cut = len(self.buffer) - len(self.buffer) % self.record_size
-        else:
-            cut = self.buffer.rfind(b"\n") + 1
-        chunk, self.buffer = self.buffer[:cut], self.buffer[cut:]
-        for run, seq in SEQ.findall(chunk):
-            run = int(run)
-            self.seen.setdefault(run, set()).add(int(seq))
-            self.last[run] = now
+        def take(self):
+            now = time.monotonic()
+            if self.record_size:
+                cut = len(self.buffer) - len(self.buffer) % self.record_size
+            else:
+                cut = self.buffer.rfind(b"\n") + 1
+            chunk, self.buffer = self.buffer[:cut], self.buffer[cut:]
+            for run, seq in SEQ.findall(chunk):
+                run = int(run)
+                self.seen.setdefault(run, set()).add(int(seq))
+                self.last[run] = now
 
-    def count(self, run):
-        return len(self.seen.get(run, ()))
+        def count(self, run):
+            return len(self.seen.get(run, ()))
 
-
-class Peaks(threading.Thread):
-    """Peak threads and private (anonymous resident) KiB of a process, every 100 ms."""
-
-    def __init__(self, pid):
-        super().__init__(daemon=True)
-        self.pid, self.threads, self.private, self.running = pid, 0, 0, True
-
-    def run(self):
-        while self.running:
-            try:
-                for line in open(f"/proc/{self.pid}/status"):
-                    if line.startswith("Threads:"):
-                        self.threads = max(self.threads, int(line.split()[1]))
-                    elif line.startswith("RssAnon:"):
-                        self.private = max(self.private, int(line.split()[1]))
-            except OSError:
-                pass
-            time.sleep(0.1)
+    return Counter, chain_bench.Sampler
 
 
 class FileReceiver:
@@ -107,11 +76,13 @@ class FileReceiver:
 
     def __init__(self, name, port, path, pid, record_size=None):
         self.name, self.port, self.pid = name, port, pid
-        self.counter = Counter(path, record_size)
+        counter, _ = counter_class()
+        self.counter = counter(path, record_size)
         self.counter.start()
 
     def measure(self, send, run, count):
-        peaks = Peaks(self.pid)
+        _, sampler = counter_class()
+        peaks = sampler(self.pid)
         peaks.start()
         drops_before = t.socket_drops(self.port)
         start = time.monotonic()

@@ -31,13 +31,12 @@ POLL = 0.005
 DRAIN = 5.0
 
 
-class Follower(threading.Thread):
-    """Stamps each message as it shows up in a growing file; `parse` yields (rate, seq, sent_ns)."""
+class FileTail(threading.Thread):
+    """Reads what a growing file gains, every POLL seconds, into `buffer`; `take` handles it."""
 
-    def __init__(self, path, parse):
+    def __init__(self, path):
         super().__init__(daemon=True)
-        self.path, self.parse = path, parse
-        self.seen = {}  # (rate, seq) -> latency in ms
+        self.path = path
         self.offset = 0
         self.buffer = b""
         self.running = True
@@ -54,11 +53,25 @@ class Follower(threading.Thread):
                 data = f.read()
         except OSError:
             return
-        if not data:
-            return
+        if data:
+            self.offset += len(data)
+            self.buffer += data
+            self.take()
+
+    def take(self):
+        raise NotImplementedError
+
+
+class Follower(FileTail):
+    """Stamps each message as it shows up in a growing file; `parse` yields (rate, seq, sent_ns)."""
+
+    def __init__(self, path, parse):
+        super().__init__(path)
+        self.parse = parse
+        self.seen = {}  # (rate, seq) -> latency in ms
+
+    def take(self):
         now = time.time_ns()
-        self.offset += len(data)
-        self.buffer += data
         for item in self.parse(self):
             if item is not None:
                 rate, seq, sent = item
