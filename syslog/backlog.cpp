@@ -86,6 +86,10 @@ DatagramHandoff* Take() {
 
 bool Empty() { return Load(g_head) == Load(g_tail); }
 
+bool Roomy() {
+    return Count() < kBacklogMaxCount / 2 && static_cast<std::size_t>(Load(g_bytes)) < kBacklogMaxBytes / 2;
+}
+
 LONG Count() { return static_cast<LONG>(Distance(Load(g_head), Load(g_tail))); }
 
 }  // namespace backlog

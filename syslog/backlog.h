@@ -32,5 +32,7 @@ bool Push(DatagramHandoff* handoff);
 DatagramHandoff* Take();
 bool Empty();
 LONG Count();
+// Below half of both bounds: room for a burst still being read.
+bool Roomy();
 
 }  // namespace backlog

@@ -10,38 +10,57 @@ namespace {
 
 volatile LONG g_pending = 0;  // queued or being handled
 volatile LONG g_threads = 0;  // started and not yet ending, at most kMaxDatagramThreads
-// Idle threads announce themselves in g_idle; the loop takes one announcement and releases one
-// count of g_work for it. A thread that finds work after announcing takes its own back.
+// Threads are created one at a time: a creation costs the reader a share of the wineserver, and
+// a burst's first milliseconds would otherwise start a thread for every datagram read. A thread
+// that takes a record and leaves others behind starts the next.
+volatile LONG g_starting = 0;  // created and not yet running
+// Idle threads announce themselves in g_idle; a waker (the loop, or a thread that leaves records
+// behind) takes one announcement and releases one count of g_work for it. A thread that finds
+// work after announcing takes its own back.
 volatile LONG g_idle = 0;
 HANDLE g_work = CreateSemaphoreA(nullptr, 0, 2 * kMaxDatagramThreads, nullptr);
 
-HANDLE g_lastThread = nullptr;  // touched only by the loop thread
+HANDLE volatile g_lastThread = nullptr;
 
 // In a burst the loop reads far faster than any forwarding, and every read and most of a forward
-// are round trips to the one wineserver: every further forwarder takes a share from the reader
-// and makes the socket overflow sooner. So while one lasts only kBurstForwarders take datagrams; the
-// others wait, and all go on once the reader has rested for a window.
+// are round trips to the one wineserver: each forwarder takes a share from the reader and makes
+// the socket overflow sooner. So while a burst is read and the backlog has room, no thread takes
+// a datagram and none is started; they all go on once the reader has rested. A backlog past half
+// its bounds is forwarded at once, so that a flood that never rests is still forwarded.
 volatile LONG g_burstUntil = 0;  // tick count at which the last burst seen ends
-volatile LONG g_active = 0;      // threads handling a datagram now
 
 bool InBurst() {
     return static_cast<LONG>(InterlockedCompareExchange(&g_burstUntil, 0, 0) - static_cast<LONG>(GetTickCount())) > 0;
 }
 
+bool HoldForwarding() { return InBurst() && backlog::Roomy(); }
+
+// The tick count moves in steps of about 16 ms under Wine, too coarse for the window.
+LONGLONG Milliseconds() {
+    static LONGLONG perSecond = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000 / perSecond;
+}
+
 // Counts the loop's reads per window; runs on the loop thread only.
 void NoteRead() {
-    static DWORD windowStart = 0;
+    static LONGLONG windowStart = 0;
     static LONG reads = 0;
-    DWORD now = GetTickCount();
+    LONGLONG now = Milliseconds();
     if (now - windowStart >= kBurstWindowMs) {
         windowStart = now;
         reads = 0;
     }
-    if (++reads == kBurstReads) InterlockedExchange(&g_burstUntil, static_cast<LONG>(now + kBurstWindowMs));
+    if (++reads == kBurstReads) InterlockedExchange(&g_burstUntil, static_cast<LONG>(GetTickCount() + kBurstRestMs));
 }
 
 void WaitOutBurst() {
-    while (InBurst() && InterlockedCompareExchange(&g_active, 0, 0) >= kBurstForwarders) Sleep(kBurstWindowMs);
+    while (HoldForwarding()) Sleep(kBurstRestMs);
 }
 
 LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
@@ -88,17 +107,48 @@ unsigned RunDatagram(DatagramHandoff* handoff) {
     return result;
 }
 
+unsigned __stdcall DatagramThread(void*);
+
+void StartThread() {
+    if (!AddBelow(g_starting, 1)) return;  // the one starting takes the record
+    if (!AddBelow(g_threads, kMaxDatagramThreads)) {
+        InterlockedDecrement(&g_starting);  // the running ones will take it
+        return;
+    }
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
+        nullptr, kDatagramThreadStack, DatagramThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (thread == nullptr) {
+        InterlockedDecrement(&g_threads);  // the record waits for a thread that can start
+        InterlockedDecrement(&g_starting);
+        return;
+    }
+    HANDLE previous = InterlockedExchangePointer(const_cast<HANDLE*>(&g_lastThread), thread);
+    if (previous != nullptr) CloseHandle(previous);
+}
+
+// One more thread on the backlog: an idle one if there is one, else a new one.
+void WakeOrStart() {
+    if (TakeOne(g_idle))
+        ReleaseSemaphore(g_work, 1, nullptr);
+    else
+        StartThread();
+}
+
 // The next record, waiting up to the linger time for one; null when this thread should end.
 DatagramHandoff* NextDatagram() {
     for (;;) {
         WaitOutBurst();
-        if (DatagramHandoff* handoff = backlog::Take()) return handoff;
+        if (DatagramHandoff* handoff = backlog::Take()) {
+            // Threads held through a burst, or lingering, may be too few for what it left.
+            if (!backlog::Empty() && !HoldForwarding()) WakeOrStart();
+            return handoff;
+        }
         InterlockedIncrement(&g_idle);
         // A record queued before the announcement was seen by nobody: look once more.
         DatagramHandoff* handoff = backlog::Take();
         bool woken = WaitForSingleObject(g_work, handoff != nullptr ? 0 : kDatagramThreadLingerMs) == WAIT_OBJECT_0;
-        // Not woken: withdraw the announcement, unless the loop has just taken it and its count
-        // is on the way.
+        // Not woken: withdraw the announcement, unless a waker has just taken it and its count is
+        // on the way.
         if (!woken && !TakeOne(g_idle)) WaitForSingleObject(g_work, INFINITE);
         if (handoff != nullptr) return handoff;
         if (!woken) return nullptr;
@@ -106,12 +156,11 @@ DatagramHandoff* NextDatagram() {
 }
 
 unsigned __stdcall DatagramThread(void*) {
+    InterlockedDecrement(&g_starting);
     unsigned result = 0;
     for (;;) {
         for (DatagramHandoff* handoff = NextDatagram(); handoff != nullptr; handoff = NextDatagram()) {
-            InterlockedIncrement(&g_active);
             result = RunDatagram(handoff);
-            InterlockedDecrement(&g_active);
             InterlockedDecrement(&g_pending);
         }
         InterlockedDecrement(&g_threads);
@@ -119,18 +168,6 @@ unsigned __stdcall DatagramThread(void*) {
         if (backlog::Empty() || !AddBelow(g_threads, kMaxDatagramThreads)) break;
     }
     return result;
-}
-
-void StartThread() {
-    if (!AddBelow(g_threads, kMaxDatagramThreads)) return;  // the running ones will take it
-    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-        nullptr, kDatagramThreadStack, DatagramThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (thread == nullptr) {
-        InterlockedDecrement(&g_threads);  // the record waits for a thread that can start
-        return;
-    }
-    if (g_lastThread != nullptr) CloseHandle(g_lastThread);
-    g_lastThread = thread;
 }
 
 }  // namespace
@@ -143,10 +180,9 @@ bool QueueDatagram(DatagramHandoff* handoff) {
     }
     turns::Record(TicketOf(handoff), *handoff->address);
     NoteRead();
-    if (TakeOne(g_idle))
-        ReleaseSemaphore(g_work, 1, nullptr);
-    else if (!InBurst() || Load(g_threads) < kBurstForwarders)
-        StartThread();
+    // Held: the threads come back to the backlog by themselves once the reader rests (those in
+    // a callback when they return, idle ones within the linger) and wake or start the others.
+    if (!HoldForwarding()) WakeOrStart();
     return true;
 }
 

@@ -9,11 +9,13 @@
 #include "receive_loop.h"
 
 constexpr DWORD kDatagramThreadLingerMs = 1000;
-// A burst: at least kBurstReads datagrams read within one window, far beyond what forwarding does
-// (about 2,400 a second under Wine). It lasts a window longer than the last such window.
-constexpr LONG kBurstReads = 500;
-constexpr DWORD kBurstWindowMs = 100;
-constexpr LONG kBurstForwarders = 1;
+// A burst: at least kBurstReads datagrams read within kBurstWindowMs, twice what forwarding
+// does at best (about 2,400 a second under Wine), so a steady load never looks like one. It lasts
+// kBurstRestMs longer than the last such window. The short window stops the forwarders before
+// the burst's first tens of milliseconds, when the socket fills fastest.
+constexpr LONG kBurstReads = 100;
+constexpr DWORD kBurstWindowMs = 20;
+constexpr DWORD kBurstRestMs = 100;
 
 // Queues the record for a datagram thread, waking or starting one. False when the backlog is
 // full: the record stays the caller's.

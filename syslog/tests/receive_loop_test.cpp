@@ -31,10 +31,12 @@ std::atomic<int> g_live{0};
 std::atomic<int> g_peak{0};
 HANDLE g_gate = nullptr;  // when set, callbacks wait on it: holds datagram threads alive
 std::atomic<int> g_threadsStarted{0};
+std::atomic<int> g_threadsEnded{0};
 
 // Every thread the process starts passes through here, the loop's datagram threads included.
 void NTAPI CountThreads(PVOID, DWORD reason, PVOID) {
     if (reason == DLL_THREAD_ATTACH) ++g_threadsStarted;
+    if (reason == DLL_THREAD_DETACH) ++g_threadsEnded;
 }
 extern "C" __attribute__((section(".CRT$XLB"), used)) const PIMAGE_TLS_CALLBACK g_countThreads = CountThreads;
 
@@ -116,11 +118,19 @@ class Loop {
 public:
     explicit Loop(int port) {
         CSyslogMinitor::setRadiusPort(port);
-        thread_ = std::thread([this] { result_ = CSyslogMinitor::accept(Collect); done_ = true; });
+        thread_ = std::thread([this] {
+            DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &handle_, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+            result_ = CSyslogMinitor::accept(Collect);
+            done_ = true;
+        });
     }
     ~Loop() {
         if (thread_.joinable()) Stop();
+        if (handle_ != nullptr) CloseHandle(handle_);
     }
+    // The loop's thread, for holding it still as the service's pause does; set before it reads.
+    HANDLE handle() const { return handle_; }
     int Stop() {
         CSyslogMinitor::stopTrap();
         thread_.join();
@@ -132,6 +142,7 @@ private:
     std::thread thread_;
     std::atomic<bool> done_{false};
     int result_ = -1;
+    HANDLE handle_ = nullptr;
 };
 
 class ReceiveLoop : public ::testing::Test {
@@ -293,6 +304,36 @@ TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
     SetEvent(g_gate);
     EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kFlood; }, 30000))
         << ReceivedCount() << " of " << kFlood << " arrived: the held datagrams were lost";
+    EXPECT_EQ(loop.Stop(), SYSLOG_OK);
+    CloseHandle(g_gate);
+    g_gate = nullptr;
+}
+
+// While a burst is read, no thread forwards; once the reader rests, the backlog it left must still
+// get every thread the bound allows, even when the threads started before the burst are all busy.
+TEST_F(ReceiveLoop, ABurstHeldBackGetsEveryThreadOnceTheReaderRests) {
+    int port = FreePort();
+    int running = g_threadsStarted - g_threadsEnded;
+    Loop loop(port);
+    Socket sender;
+    WaitForLoop(sender, port);
+    // No thread lingers from the markers: none can take the burst over by chance.
+    ASSERT_TRUE(WaitUntil([&] { return g_threadsStarted - g_threadsEnded <= running + 1; }));
+
+    g_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    // Held still, the loop leaves the burst in the socket (small enough for any receive buffer)
+    // and then reads it back to back, far faster than a burst's threshold.
+    const int kBurst = 300;
+    ASSERT_NE(SuspendThread(loop.handle()), static_cast<DWORD>(-1));
+    for (int i = 0; i < kBurst; ++i) sender.SendTo(port, "<13> burst " + std::to_string(i));
+    ResumeThread(loop.handle());
+
+    EXPECT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == kBurst; }));
+    EXPECT_TRUE(WaitUntil([] { return g_live >= 128; })) << "only " << g_live << " threads took the burst";
+
+    SetEvent(g_gate);
+    EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kBurst; }, 30000))
+        << ReceivedCount() << " of " << kBurst << " arrived";
     EXPECT_EQ(loop.Stop(), SYSLOG_OK);
     CloseHandle(g_gate);
     g_gate = nullptr;
