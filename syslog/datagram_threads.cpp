@@ -11,11 +11,16 @@ namespace {
 volatile LONG g_pending = 0;  // queued or being handled
 volatile LONG g_threads = 0;  // started and not yet ending, at most kMaxDatagramThreads
 // Threads are created one at a time: a creation costs the reader a share of the wineserver, and
-// a burst's first milliseconds would otherwise start a thread for every datagram read. A thread
-// that takes a record and leaves others behind starts the next.
+// a burst's first milliseconds would otherwise start a thread for every datagram read. A record
+// that found no thread to wake or start is owed one: the next thread to come to the backlog wakes
+// or starts one, and that one the next, so a backlog left by a burst gets its threads without the
+// reader.
 volatile LONG g_starting = 0;  // created and not yet running
-// Idle threads announce themselves in g_idle; a waker (the loop, or a thread that leaves records
-// behind) takes one announcement and releases one count of g_work for it. A thread that finds
+// Records queued that no thread was woken or started for, up to the thread bound (more could
+// not be paid).
+volatile LONG g_owed = 0;
+// Idle threads announce themselves in g_idle; a waker (the loop, or a thread paying what is owed)
+// takes one announcement and releases one count of g_work for it. A thread that finds
 // work after announcing takes its own back.
 volatile LONG g_idle = 0;
 HANDLE g_work = CreateSemaphoreA(nullptr, 0, 2 * kMaxDatagramThreads, nullptr);
@@ -109,40 +114,43 @@ unsigned RunDatagram(DatagramHandoff* handoff) {
 
 unsigned __stdcall DatagramThread(void*);
 
-void StartThread() {
-    if (!AddBelow(g_starting, 1)) return;  // the one starting takes the record
+// False only when another thread is being created: then the record is owed one.
+bool StartThread() {
+    if (!AddBelow(g_starting, 1)) return false;
     if (!AddBelow(g_threads, kMaxDatagramThreads)) {
         InterlockedDecrement(&g_starting);  // the running ones will take it
-        return;
+        return true;
     }
     HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
         nullptr, kDatagramThreadStack, DatagramThread, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
     if (thread == nullptr) {
         InterlockedDecrement(&g_threads);  // the record waits for a thread that can start
         InterlockedDecrement(&g_starting);
-        return;
+        return true;
     }
     HANDLE previous = InterlockedExchangePointer(const_cast<HANDLE*>(&g_lastThread), thread);
     if (previous != nullptr) CloseHandle(previous);
+    return true;
 }
 
-// One more thread on the backlog: an idle one if there is one, else a new one.
+// One more thread on the backlog: an idle one if there is one, else a new one, else owed.
 void WakeOrStart() {
     if (TakeOne(g_idle))
         ReleaseSemaphore(g_work, 1, nullptr);
-    else
-        StartThread();
+    else if (!StartThread())
+        AddBelow(g_owed, kMaxDatagramThreads);
+}
+
+void PayOwed() {
+    if (!HoldForwarding() && !backlog::Empty() && TakeOne(g_owed)) WakeOrStart();
 }
 
 // The next record, waiting up to the linger time for one; null when this thread should end.
 DatagramHandoff* NextDatagram() {
     for (;;) {
         WaitOutBurst();
-        if (DatagramHandoff* handoff = backlog::Take()) {
-            // Threads held through a burst, or lingering, may be too few for what it left.
-            if (!backlog::Empty() && !HoldForwarding()) WakeOrStart();
-            return handoff;
-        }
+        PayOwed();
+        if (DatagramHandoff* handoff = backlog::Take()) return handoff;
         InterlockedIncrement(&g_idle);
         // A record queued before the announcement was seen by nobody: look once more.
         DatagramHandoff* handoff = backlog::Take();
@@ -157,6 +165,7 @@ DatagramHandoff* NextDatagram() {
 
 unsigned __stdcall DatagramThread(void*) {
     InterlockedDecrement(&g_starting);
+    PayOwed();
     unsigned result = 0;
     for (;;) {
         for (DatagramHandoff* handoff = NextDatagram(); handoff != nullptr; handoff = NextDatagram()) {
@@ -181,8 +190,11 @@ bool QueueDatagram(DatagramHandoff* handoff) {
     turns::Record(TicketOf(handoff), *handoff->address);
     NoteRead();
     // Held: the threads come back to the backlog by themselves once the reader rests (those in
-    // a callback when they return, idle ones within the linger) and wake or start the others.
-    if (!HoldForwarding()) WakeOrStart();
+    // a callback when they return, idle ones within the linger) and pay what is owed.
+    if (HoldForwarding())
+        AddBelow(g_owed, kMaxDatagramThreads);
+    else
+        WakeOrStart();
     return true;
 }
 
