@@ -17,8 +17,9 @@ constexpr LONG kBurstReads = 100;
 constexpr DWORD kBurstWindowMs = 20;
 constexpr DWORD kBurstRestMs = 100;
 
-// Queues the record for a datagram thread, waking or starting one. False when the backlog is
-// full: the record stays the caller's.
+// Queues the record for a datagram thread, waking or starting one, or owing it one while a thread
+// is being created or a burst holds the forwarding. False when the backlog is full: the record
+// stays the caller's.
 bool QueueDatagram(DatagramHandoff* handoff);
 
 // Datagrams queued or being handled: zero once every datagram read has been through the callback.
