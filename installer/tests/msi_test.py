@@ -88,12 +88,7 @@ def uninstall(msi):
 
 
 def wait_gone(timeout=30):
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if t.state() is None:
-            return True
-        time.sleep(0.1)
-    return False
+    return t.wait_until(lambda: t.state() is None, timeout)
 
 
 class SuiteAsInstalled(t.Suite):

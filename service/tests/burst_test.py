@@ -66,9 +66,7 @@ class BurstTest(t.PortPerTest):
         self.assertLess(threads, 128 + 40)
         # The drops are told once the dropping has stopped: a line for each episode (the pause
         # between the two bursts may end one).
-        deadline = time.monotonic() + 15
-        while time.monotonic() < deadline and "backlog full" not in t.error_log():
-            time.sleep(0.2)
+        t.wait_until(lambda: "backlog full" in t.error_log(), 15, every=0.2)
         lines = t.error_log().splitlines()
         self.assertIn(len(lines), (1, 2), lines)
         line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tSyslog backlog full : ([1-9]\d*) datagrams dropped !")
@@ -80,9 +78,7 @@ class BurstTest(t.PortPerTest):
         # Records are delivered in arrival order: once this one is there the backlog has been
         # through delivery, and only retries of the refused ones may still follow.
         ovswine.send_udp(self.port, "<13>after 0")
-        deadline = time.monotonic() + 300
-        while time.monotonic() < deadline and not self.numbers("after"):
-            time.sleep(0.5)
+        t.wait_until(lambda: self.numbers("after"), 300, every=0.5)
         self.assertEqual(self.numbers("after"), [0], "the service recovers")
         settled = -1
         while len(self.suite.records(LOCAL)) != settled:

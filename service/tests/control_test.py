@@ -52,12 +52,7 @@ class ControlTest(t.PortPerTest):
         self.assertEqual((status.exit, status.specific), (0, 0), "a clean stop carries no reason")
 
     def wait_gone(self, timeout=15):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if t.service_pid() is None:
-                return True
-            time.sleep(0.1)
-        return False
+        return t.wait_until(lambda: t.service_pid() is None, timeout)
 
     def port_holders(self):
         import subprocess

@@ -74,15 +74,18 @@ def stop_wait():
     return int(out[1]), Status(out[3:])
 
 
-def wait_state(want, timeout=15):
+def wait_until(done, timeout, every=0.1):
+    """Polls done() until it is true (True) or the time-out has passed (False)."""
     deadline = time.monotonic() + timeout
-    now = None
     while time.monotonic() < deadline:
-        now = state()
-        if now == want:
+        if done():
             return True
-        time.sleep(0.1)
+        time.sleep(every)
     return False
+
+
+def wait_state(want, timeout=15):
+    return wait_until(lambda: state() == want, timeout)
 
 
 def reg_delete_value(key, name):
@@ -145,19 +148,11 @@ class Suite:
         return [(l.split("\t")[0], l.split("\t")[1] == "1") for l in lines if l]
 
     def wait_records(self, destination, count, timeout=15):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if len(self.records(destination)) >= count:
-                return self.records(destination)
-            time.sleep(0.05)
+        wait_until(lambda: len(self.records(destination)) >= count, timeout, every=0.05)
         return self.records(destination)
 
     def wait_calls(self, count, timeout=30):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if len(self.calls()) >= count:
-                return self.calls()
-            time.sleep(0.05)
+        wait_until(lambda: len(self.calls()) >= count, timeout, every=0.05)
         return self.calls()
 
     def remove(self):
@@ -285,12 +280,7 @@ def send_burst(port, payloads, rate=None):
 
 def wait_all_read(port, timeout=30):
     """Waits until the service has read everything sent to the port out of its socket."""
-    deadline = time.monotonic() + timeout
-    while time.monotonic() < deadline:
-        if unread_bytes(port) == 0:
-            return True
-        time.sleep(0.01)
-    return False
+    return wait_until(lambda: unread_bytes(port) == 0, timeout, every=0.01)
 
 
 def logger(port, *args):
