@@ -36,13 +36,22 @@ ovs_prefix_up() {
 }
 
 # Runs a Windows program with its output in a file that is copied out when it ends: Wine's system
-# processes, started on demand, would otherwise keep a caller's pipe open for ever.
+# processes, started on demand, would otherwise keep a caller's pipe open for ever. With
+# OVS_RUN_LIMIT set, a program still running after that many seconds is ended and its output
+# shown, which a test runner's own kill would lose along with the file.
 ovs_wine_captured() {
   local out rc
   out=$(mktemp)
-  "$OVS_WINELOADER" "$@" </dev/null >"$out" 2>&1 && rc=0 || rc=$?
+  if [ -n "${OVS_RUN_LIMIT:-}" ]; then
+    timeout -s KILL "$OVS_RUN_LIMIT" "$OVS_WINELOADER" "$@" </dev/null >"$out" 2>&1 && rc=0 || rc=$?
+  else
+    "$OVS_WINELOADER" "$@" </dev/null >"$out" 2>&1 && rc=0 || rc=$?
+  fi
   cat "$out"
   rm -f "$out"
+  if [ -n "${OVS_RUN_LIMIT:-}" ] && [ $rc -eq 137 ]; then
+    echo "wine-run: $1 was still running after $OVS_RUN_LIMIT s and was ended; its output is above" >&2
+  fi
   return $rc
 }
 

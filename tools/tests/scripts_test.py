@@ -105,6 +105,19 @@ class Scripts(unittest.TestCase):
             self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(self.server_calls(), [f"{ours} -k"])
 
+    def test_a_program_past_its_limit_is_ended_with_its_output_shown(self):
+        # Prints, then hangs: what it printed must survive the kill.
+        loader = write(os.path.join(self.dir.name, "wine"),
+                       "#!/bin/sh\necho \"[ RUN      ] $1\"\nexec sleep 60\n")
+        prefix = os.path.join(self.dir.name, "prefix")
+        os.mkdir(prefix)
+        r = self.run_tool(["bash", "-c", f'. "{TOOLS}/wine-env.sh"; ovs_wine_captured hangs.exe'],
+                          OVS_WINELOADER32=loader, OVS_WINEARCH="win32", OVS_WINEPREFIX=prefix,
+                          OVS_RUN_LIMIT="1")
+        self.assertEqual(r.returncode, 137)
+        self.assertIn("[ RUN      ] hangs.exe", r.stdout)
+        self.assertIn("hangs.exe was still running after 1 s", r.stderr)
+
     def test_python_helper_refuses_an_empty_prefix(self):
         loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
         code = "import ovswine\novswine.env()\n"
