@@ -3,10 +3,12 @@
 #include <windows.h>
 #include <process.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "ovwin/handles.h"
 #include "overflow_report.h"
 #include "supervision.h"
 
@@ -47,17 +49,70 @@ unsigned __stdcall Allocator(void*) {
     return 0;
 }
 
-struct SupervisedRun {
-    CWorkerSupervisor* supervisor;
-    CWorkerSupervisor::Routine routine;
-    bool result;
+HANDLE Start(unsigned(__stdcall* routine)(void*), void* arg) {
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, arg, 0, nullptr));
+}
+
+// Threads a test could not end are stuck for good (on a heap lock a frozen thread holds, say):
+// the program ends here with what it printed, where it would otherwise hang until killed.
+[[noreturn]] void Abandon(const char* what) {
+    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::printf("%s.%s: %s; ending the test program\n", test ? test->test_suite_name() : "?",
+                test ? test->name() : "?", what);
+    std::fflush(stdout);
+    TerminateProcess(GetCurrentProcess(), 3);
+    for (;;) Sleep(INFINITE);
+}
+
+// A supervision on a thread of its own, ended with its scope even when an assertion returns
+// early: one left running would act on the test's freed supervisor and keep the program alive.
+class RunningSupervision {
+public:
+    RunningSupervision(CWorkerSupervisor& supervisor, CWorkerSupervisor::Routine routine)
+        : m_supervisor(supervisor), m_routine(routine), m_thread(Start(Run, this)) {}
+    ~RunningSupervision() {
+        if (!m_thread || Ended(0)) return;
+        m_supervisor.RequestStop();
+        if (!Ended(60000)) Abandon("the supervision did not end after a stop");
+    }
+    RunningSupervision(const RunningSupervision&) = delete;
+    RunningSupervision& operator=(const RunningSupervision&) = delete;
+
+    bool Ended(DWORD ms) { return WaitForSingleObject(m_thread.get(), ms) == WAIT_OBJECT_0; }
+    bool result() const { return m_result; }
+
+private:
+    static unsigned __stdcall Run(void* self) {
+        auto* run = static_cast<RunningSupervision*>(self);
+        run->m_result = run->m_supervisor.Supervise(run->m_routine);
+        return 0;
+    }
+
+    CWorkerSupervisor& m_supervisor;
+    CWorkerSupervisor::Routine m_routine;
+    volatile bool m_result = false;
+    UniqueHandleT m_thread;
 };
 
-unsigned __stdcall Supervise(void* p) {
-    auto* run = static_cast<SupervisedRun*>(p);
-    run->result = run->supervisor->Supervise(run->routine);
-    return 0;
-}
+// Threads that allocate until their scope ends.
+class Allocators {
+public:
+    explicit Allocators(int count) {
+        InterlockedExchange(&g_allocatorsRun, 1);
+        for (int i = 0; i < count; ++i) m_threads.push_back(Start(Allocator, nullptr));
+    }
+    ~Allocators() {
+        InterlockedExchange(&g_allocatorsRun, 0);
+        DWORD ended = WaitForMultipleObjects(static_cast<DWORD>(m_threads.size()), m_threads.data(), TRUE, 30000);
+        if (ended != WAIT_OBJECT_0) Abandon("allocating threads did not end: a heap lock is held");
+        for (HANDLE h : m_threads) CloseHandle(h);
+    }
+    Allocators(const Allocators&) = delete;
+    Allocators& operator=(const Allocators&) = delete;
+
+private:
+    std::vector<HANDLE> m_threads;
+};
 
 // A supervisor whose worker listens to AskToEnd, with work left over that drains as the test says.
 class ListeningSupervisor : public CWorkerSupervisor {
@@ -84,10 +139,6 @@ protected:
 private:
     static LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 };
-
-HANDLE Start(unsigned(__stdcall* routine)(void*), void* arg) {
-    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, routine, arg, 0, nullptr));
-}
 
 LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 
@@ -125,8 +176,7 @@ TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
     s.RequestContinue();
     EXPECT_EQ(s.request(), kRequestStop) << "requests before the worker exists are ignored";
 
-    SupervisedRun run{&s, BusyWorker, false};
-    HANDLE supervision = Start(Supervise, &run);
+    RunningSupervision run(s, BusyWorker);
     ASSERT_TRUE(WaitRunning(s));
     const struct {
         bool (CWorkerSupervisor::*request)();
@@ -150,22 +200,18 @@ TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
         EXPECT_TRUE(s.WaitSettled(5000)) << step.what;
         Sleep(20);
     }
-    EXPECT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0) << "stop must end the supervision";
-    CloseHandle(supervision);
-    EXPECT_TRUE(run.result);
+    ASSERT_TRUE(run.Ended(20000)) << "stop must end the supervision";
+    EXPECT_TRUE(run.result());
 }
 
 TEST(Supervision, PauseHoldsAndStopEndsAWorkerWhileOthersAllocate) {
-    constexpr int kAllocators = 4, kCycles = 25;
-    InterlockedExchange(&g_allocatorsRun, 1);
-    std::vector<HANDLE> allocators;
-    for (int i = 0; i < kAllocators; ++i) allocators.push_back(Start(Allocator, nullptr));
+    constexpr int kCycles = 25;
+    Allocators allocators(4);
 
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         CWorkerSupervisor s;
-        SupervisedRun run{&s, BusyWorker, false};
-        HANDLE supervision = Start(Supervise, &run);
+        RunningSupervision run(s, BusyWorker);
         ASSERT_TRUE(WaitRunning(s));
         ASSERT_TRUE(Moves(g_workerSteps, 2000)) << "worker runs";
         for (int cycle = 0; cycle < kCycles; ++cycle) {
@@ -184,16 +230,11 @@ TEST(Supervision, PauseHoldsAndStopEndsAWorkerWhileOthersAllocate) {
             ASSERT_TRUE(Held(40));
         }
         s.RequestStop();
-        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0) << "stop must end a worker without its help";
-        CloseHandle(supervision);
-        EXPECT_TRUE(run.result);
+        ASSERT_TRUE(run.Ended(20000)) << "stop must end a worker without its help";
+        EXPECT_TRUE(run.result());
         EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
         EXPECT_TRUE(Moves(g_allocatorSteps, 2000)) << "the heap must be free after the stop";
     }
-
-    InterlockedExchange(&g_allocatorsRun, 0);
-    WaitForMultipleObjects(static_cast<DWORD>(allocators.size()), allocators.data(), TRUE, INFINITE);
-    for (HANDLE h : allocators) CloseHandle(h);
 }
 
 // A stop asks first: the worker ends by its own return, a held one after being let go. One that
@@ -215,8 +256,7 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         InterlockedExchange(&g_askedToEnd, 0);
         InterlockedExchange(&g_returned, 0);
         ListeningSupervisor s;
-        SupervisedRun run{&s, c.routine, false};
-        HANDLE supervision = Start(Supervise, &run);
+        RunningSupervision run(s, c.routine);
         ASSERT_TRUE(WaitRunning(s));
         ASSERT_TRUE(Moves(g_workerSteps, 2000));
         if (c.pauseFirst) {
@@ -228,22 +268,19 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         ASSERT_TRUE(s.RequestStop());
         ASSERT_TRUE(s.WaitSettled(5000));
         EXPECT_LT(GetTickCount() - start, kAskedEndMs + 2000) << "a worker that does not listen is not waited for long";
-        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
-        CloseHandle(supervision);
+        ASSERT_TRUE(run.Ended(20000));
         EXPECT_EQ(InterlockedCompareExchange(&g_askedToEnd, 0, 0), 1) << "the worker must have been asked";
         EXPECT_EQ(InterlockedCompareExchange(&g_returned, 0, 0), c.returns ? 1 : 0);
         EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
-        EXPECT_TRUE(run.result);
+        EXPECT_TRUE(run.result());
     }
 }
 
 TEST(Supervision, AWorkerThatEndsByItselfEndsTheSupervision) {
     CWorkerSupervisor s;
-    SupervisedRun run{&s, QuittingWorker, false};
-    HANDLE supervision = Start(Supervise, &run);
-    EXPECT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
-    CloseHandle(supervision);
-    EXPECT_TRUE(run.result);
+    RunningSupervision run(s, QuittingWorker);
+    ASSERT_TRUE(run.Ended(20000));
+    EXPECT_TRUE(run.result());
     EXPECT_EQ(s.request(), kRequestStop);
     s.RequestPause();
     EXPECT_EQ(s.request(), kRequestStop) << "nothing to pause after the worker ended";
@@ -268,20 +305,17 @@ TEST(Supervision, StopWaitsForTheWorkLeftUpToTheDrainLimit) {
         InterlockedExchange(&g_askedToEnd, 0);
         ListeningSupervisor s(kLimitMs);
         InterlockedExchange(&s.pending, c.pending);
-        SupervisedRun run{&s, ListeningWorker, false};
-        HANDLE supervision = Start(Supervise, &run);
+        RunningSupervision run(s, ListeningWorker);
         ASSERT_TRUE(WaitRunning(s));
         DWORD start = GetTickCount();
         ASSERT_TRUE(s.RequestStop());
         if (c.pending != 0 && c.finishAfterMs != INFINITE) {
-            EXPECT_EQ(WaitForSingleObject(supervision, c.finishAfterMs), static_cast<DWORD>(WAIT_TIMEOUT))
-                << "the supervision must wait while work is left";
+            EXPECT_FALSE(run.Ended(c.finishAfterMs)) << "the supervision must wait while work is left";
             InterlockedExchange(&s.pending, 0);
         }
-        ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
+        ASSERT_TRUE(run.Ended(20000));
         DWORD took = GetTickCount() - start;
-        CloseHandle(supervision);
-        EXPECT_TRUE(run.result);
+        EXPECT_TRUE(run.result());
         EXPECT_EQ(s.pendingWhenAsked, c.pending) << "the worker is asked to end before the wait";
         EXPECT_EQ(s.givenUp, c.givenUp ? c.pending : -1);
         if (c.givenUp) {
@@ -297,8 +331,7 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     ListeningSupervisor s;
     InterlockedExchange(&s.listening, 0);
     InterlockedExchange(&g_askedToEnd, 0);
-    SupervisedRun run{&s, ListeningWorker, false};
-    HANDLE supervision = Start(Supervise, &run);
+    RunningSupervision run(s, ListeningWorker);
     ASSERT_TRUE(WaitRunning(s));
     ASSERT_TRUE(Moves(g_workerSteps, 2000));
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
@@ -311,8 +344,7 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     ASSERT_TRUE(s.RequestContinue());
     ASSERT_TRUE(s.WaitSettled(5000));
     ASSERT_TRUE(s.RequestStop());
-    ASSERT_EQ(WaitForSingleObject(supervision, 20000), WAIT_OBJECT_0);
-    CloseHandle(supervision);
+    ASSERT_TRUE(run.Ended(20000));
     EXPECT_EQ(s.started, 1) << "started is told once";
 }
 
