@@ -1,86 +1,124 @@
 #include "worker_hold.h"
 
+#include "ovwin/handles.h"
+
+#include <tlhelp32.h>
+
+#include <cstring>
+#include <vector>
+
 namespace {
 
-constexpr DWORD kMaxHeaps = 256;
 constexpr DWORD kEndWaitMs = 10000;
 constexpr DWORD kGatePollMs = 1;
-// A probe that cannot take every heap lock within this time finds one held by the frozen thread.
-constexpr DWORD kProbeMs = 200;
-constexpr int kMaxHoldAttempts = 50;
+// A thread found at no safe point is let run this long before it is looked at again.
+constexpr DWORD kRetryMs = 1;
+// One never found at a safe point within this time is held where it stands after all: a pause
+// or a stop that never comes is worse than the rare lock it may leave taken.
+constexpr DWORD kSafePointLimitMs = 5000;
 
 enum GateState : LONG { kGateOpen = 0, kGateWorkerInside = 1, kGateHolding = 2 };
 volatile LONG g_gate = kGateOpen;
 
-// All heaps stay locked while alive. Allocates nothing itself, since it runs with the locks held.
-class AllHeapsLocked {
+// System calls that wait with no lock of the process taken and no entry in one of its queues.
+// A critical section's wait is not one of them: Wine queues its waiters on their own stacks
+// (NtWaitForAlertByThreadId), so a waiter frozen there swallows the wake-up meant for the next
+// one, and one ended there leaves the queue pointing into a freed stack; one frozen on the way
+// in holds the queue's spin lock, and every thread that waits after it spins for ever.
+const char* const kPlainWaits[] = {"NtWaitForSingleObject", "NtWaitForMultipleObjects", "NtDelayExecution"};
+// A system call's stub: 16 bytes in 32-bit code, 32 in 64-bit. A thread inside the call returns
+// to a point within it.
+constexpr DWORD_PTR kStubBytes = 4 * sizeof(void*);
+
+struct Range {
+    DWORD_PTR begin;
+    DWORD_PTR end;
+    bool Has(DWORD_PTR address) const { return address - begin < end - begin; }
+};
+
+bool InAny(const std::vector<Range>& ranges, DWORD_PTR address) {
+    for (const Range& r : ranges)
+        if (r.Has(address)) return true;
+    return false;
+}
+
+// The instruction a frozen thread goes on at, and the top of its stack.
+struct Where {
+    DWORD_PTR at;
+    DWORD_PTR stack;
+};
+
+Where WhereItStands(const CONTEXT& c) {
+#ifdef _WIN64
+    return {c.Rip, c.Rsp};
+#else
+    return {c.Eip, c.Esp};
+#endif
+}
+
+bool UnderDirectory(const char* path, const char* dir) {
+    size_t n = std::strlen(dir);
+    return n != 0 && _strnicmp(path, dir, n) == 0 && (path[n] == '\\' || dir[n - 1] == '\\');
+}
+
+// Where a thread may be frozen or ended: in the code of the program's own modules, which takes
+// no lock of the system's, or inside a plain wait. Anywhere else in the system's code it may be
+// in the middle of a lock. Found out before any freezing, since it takes the loader's lock.
+class SafePoints {
 public:
-    AllHeapsLocked() {
-        m_count = GetProcessHeaps(kMaxHeaps, m_heaps);
-        if (m_count > kMaxHeaps) m_count = kMaxHeaps;
-        for (DWORD i = 0; i < m_count; ++i) m_locked[i] = HeapLock(m_heaps[i]) != FALSE;
+    SafePoints() {
+        HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+        for (const char* name : kPlainWaits)
+            if (FARPROC f = GetProcAddress(ntdll, name)) {
+                auto at = reinterpret_cast<DWORD_PTR>(f);
+                m_waits.push_back({at, at + kStubBytes});
+            }
+        // 32-bit Windows returns from every system call through one point; the stub it
+        // returns to is on top of the stack.
+        m_sharedReturn = reinterpret_cast<DWORD_PTR>(GetProcAddress(ntdll, "KiFastSystemCallRet"));
+
+        char windows[MAX_PATH];
+        UINT length = GetSystemWindowsDirectoryA(windows, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) return;
+        UniqueFile snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, 0));
+        if (!snapshot) return;
+        MODULEENTRY32 module;
+        module.dwSize = sizeof module;
+        for (BOOL more = Module32First(snapshot.get(), &module); more; more = Module32Next(snapshot.get(), &module)) {
+            if (UnderDirectory(module.szExePath, windows)) continue;
+            auto base = reinterpret_cast<DWORD_PTR>(module.modBaseAddr);
+            m_own.push_back({base, base + module.modBaseSize});
+        }
     }
-    ~AllHeapsLocked() {
-        for (DWORD i = m_count; i-- > 0;)
-            if (m_locked[i]) HeapUnlock(m_heaps[i]);
+
+    bool Safe(const CONTEXT& c) const {
+        Where where = WhereItStands(c);
+        if (InAny(m_own, where.at) || InAny(m_waits, where.at)) return true;
+        if (m_sharedReturn == 0 || where.at != m_sharedReturn) return false;
+        DWORD_PTR returnsTo = 0;
+        SIZE_T read = 0;
+        return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<void*>(where.stack), &returnsTo,
+                                 sizeof returnsTo, &read) &&
+               read == sizeof returnsTo && InAny(m_waits, returnsTo);
     }
-    AllHeapsLocked(const AllHeapsLocked&) = delete;
-    AllHeapsLocked& operator=(const AllHeapsLocked&) = delete;
 
 private:
-    HANDLE m_heaps[kMaxHeaps];
-    bool m_locked[kMaxHeaps];
-    DWORD m_count = 0;
+    std::vector<Range> m_own;
+    std::vector<Range> m_waits;
+    DWORD_PTR m_sharedReturn = 0;
 };
 
 bool Ended(HANDLE thread) { return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0; }
 
-// A thread frozen while it waits for a heap lock can still be handed that lock as the lock is
-// given back, and then holds it while frozen. This probe, a thread of its own that allocates
-// nothing, takes and gives back every heap lock on request, and so finds that case.
-class HeapProbe {
-public:
-    HeapProbe()
-        : m_request(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-          m_done(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
-          m_thread(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
-
-    // True when every heap lock could be taken in time. When not, the probe goes on waiting and
-    // Finish must be called once the holder can run again.
-    bool HeapsFree() {
-        if (m_thread == nullptr) return true;
-        SetEvent(m_request);
-        return WaitForSingleObject(m_done, kProbeMs) == WAIT_OBJECT_0;
-    }
-    void Finish() { WaitForSingleObject(m_done, kEndWaitMs); }
-
-private:
-    static DWORD WINAPI Run(void* self) {
-        auto* probe = static_cast<HeapProbe*>(self);
-        for (;;) {
-            WaitForSingleObject(probe->m_request, INFINITE);
-            { AllHeapsLocked heaps; }
-            SetEvent(probe->m_done);
-        }
-    }
-
-    HANDLE m_request;
-    HANDLE m_done;
-    HANDLE m_thread;
-};
-
-HeapProbe& Probe() {
-    static HeapProbe probe;
-    return probe;
-}
-
-void Freeze(HANDLE thread) {
-    AllHeapsLocked heaps;
-    SuspendThread(thread);
-    // Returns only once the suspension has really taken effect.
-    alignas(16) CONTEXT context{};
+// Returns once the suspension has really taken effect, with where the thread stands; false when
+// the thread could not be suspended.
+bool Freeze(HANDLE thread, CONTEXT& context) {
+    if (SuspendThread(thread) == static_cast<DWORD>(-1)) return false;
+    std::memset(&context, 0, sizeof context);
     context.ContextFlags = CONTEXT_CONTROL;
-    GetThreadContext(thread, &context);
+    if (GetThreadContext(thread, &context)) return true;
+    ResumeThread(thread);
+    return false;
 }
 
 }  // namespace
@@ -94,26 +132,32 @@ void HoldGate::Enter() {
 void HoldGate::Leave() { InterlockedExchange(&g_gate, kGateOpen); }
 
 bool HoldThread(HANDLE thread) {
+    SafePoints points;
     while (InterlockedCompareExchange(&g_gate, kGateHolding, kGateOpen) != kGateOpen) {
         if (Ended(thread)) return false;
         Sleep(kGatePollMs);
     }
-    HeapProbe& probe = Probe();
-    for (int attempt = 1;; ++attempt) {
-        Freeze(thread);
-        if (probe.HeapsFree() || attempt == kMaxHoldAttempts) break;
-        // Frozen with a heap lock: let it finish that allocation, then freeze it again.
+    bool held = false;
+    DWORD start = GetTickCount();
+    for (;;) {
+        alignas(16) CONTEXT context;
+        if (!Freeze(thread, context)) break;
+        if (points.Safe(context) || GetTickCount() - start >= kSafePointLimitMs) {
+            held = true;
+            break;
+        }
         ResumeThread(thread);
-        probe.Finish();
+        Sleep(kRetryMs);
     }
     InterlockedExchange(&g_gate, kGateOpen);
-    return true;
+    return held;
 }
 
 void ReleaseThread(HANDLE thread) { ResumeThread(thread); }
 
 void EndThread(HANDLE thread) {
-    if (!HoldThread(thread)) return;
+    // Ended all the same when it could not be held; that fails harmlessly on an ended thread.
+    HoldThread(thread);
     TerminateThread(thread, 0);
     WaitForSingleObject(thread, kEndWaitMs);
 }

@@ -3,9 +3,10 @@
 
 #include <windows.h>
 
-// Suspends the thread at a point where it is inside no heap operation: every heap of the process
-// is locked around the suspension, which is confirmed before the locks are given back. Waits
-// while the thread is inside the hold gate; false when the thread has ended meanwhile.
+// Suspends the thread where it holds no lock that other threads share and waits in no queue of
+// theirs: in the program's own code, or inside one of the system's plain waits. Elsewhere it is
+// let run a moment and looked at again. Waits while the thread is inside the hold gate; false
+// when the thread has ended meanwhile.
 bool HoldThread(HANDLE thread);
 void ReleaseThread(HANDLE thread);
 // Holds the thread as above, then terminates it and waits until it has ended.

@@ -18,9 +18,12 @@ volatile LONG g_workerSteps = 0;
 volatile LONG g_allocatorSteps = 0;
 volatile LONG g_allocatorsRun = 0;
 
-// A worker that never cooperates: it allocates and frees for ever.
+volatile unsigned g_workerSink = 0;
+
+// A worker that never cooperates: it works, allocates and frees for ever.
 unsigned __stdcall BusyWorker(void*) {
     for (;;) {
+        for (unsigned i = 0; i < 2000; ++i) g_workerSink = g_workerSink * 31 + i;
         std::string s(100 + (g_workerSteps % 900), 'w');
         void* p = std::malloc(s.size() * 3);
         std::free(p);
