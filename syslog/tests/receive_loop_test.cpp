@@ -145,6 +145,22 @@ private:
     HANDLE handle_ = nullptr;
 };
 
+// Holds every callback at g_gate until Release or the end of the scope, so that an assertion that
+// returns early never leaves datagram threads waiting for the rest of the run.
+class HeldCallbacks {
+public:
+    HeldCallbacks() { g_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+    ~HeldCallbacks() {
+        Release();
+        HANDLE gate = g_gate;
+        g_gate = nullptr;
+        CloseHandle(gate);
+    }
+    HeldCallbacks(const HeldCallbacks&) = delete;
+    HeldCallbacks& operator=(const HeldCallbacks&) = delete;
+    void Release() { SetEvent(g_gate); }
+};
+
 class ReceiveLoop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -292,7 +308,7 @@ TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
     Socket sender;
     WaitForLoop(sender, port);
 
-    g_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HeldCallbacks held;
     const int kFlood = 400;
     for (int i = 0; i < kFlood; ++i) sender.SendTo(port, "<13> flood " + std::to_string(i));
 
@@ -301,12 +317,10 @@ TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
     EXPECT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == kFlood; }));
     EXPECT_EQ(g_peak.load(), 128);
 
-    SetEvent(g_gate);
+    held.Release();
     EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kFlood; }, 30000))
         << ReceivedCount() << " of " << kFlood << " arrived: the held datagrams were lost";
     EXPECT_EQ(loop.Stop(), SYSLOG_OK);
-    CloseHandle(g_gate);
-    g_gate = nullptr;
 }
 
 // While a burst is read, no thread forwards; once the reader rests, the backlog it left must still
@@ -320,7 +334,7 @@ TEST_F(ReceiveLoop, ABurstHeldBackGetsEveryThreadOnceTheReaderRests) {
     // No thread lingers from the markers: none can take the burst over by chance.
     ASSERT_TRUE(WaitUntil([&] { return g_threadsStarted - g_threadsEnded <= running + 1; }));
 
-    g_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HeldCallbacks held;
     // Held still, the loop leaves the burst in the socket (small enough for any receive buffer)
     // and then reads it back to back, far faster than a burst's threshold.
     const int kBurst = 300;
@@ -331,12 +345,10 @@ TEST_F(ReceiveLoop, ABurstHeldBackGetsEveryThreadOnceTheReaderRests) {
     EXPECT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == kBurst; }));
     EXPECT_TRUE(WaitUntil([] { return g_live >= 128; })) << "only " << g_live << " threads took the burst";
 
-    SetEvent(g_gate);
+    held.Release();
     EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kBurst; }, 30000))
         << ReceivedCount() << " of " << kBurst << " arrived";
     EXPECT_EQ(loop.Stop(), SYSLOG_OK);
-    CloseHandle(g_gate);
-    g_gate = nullptr;
 }
 
 // Asks the heaps themselves, which tell an allocated block from a freed one without touching it.
