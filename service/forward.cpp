@@ -4,7 +4,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 #include "OVSyslog.h"
 #include "event_record.h"
@@ -54,13 +53,6 @@ std::string NewLocalServerId() {
     return LocalServerId(localSystem);
 }
 
-// A record made and waiting for delivery; without a UUID none is made and nothing is delivered.
-struct PreparedRecord {
-    std::string destination;
-    EventRecord record;
-    bool made = false;
-};
-
 PreparedRecord PrepareRecord(const char* host, const char* destination, const char* text) {
     PreparedRecord prepared;
     prepared.destination = destination != nullptr ? destination : "";
@@ -77,12 +69,13 @@ PreparedRecord PrepareRecord(const char* host, const char* destination, const ch
 
 int Attempt(const PreparedRecord& prepared) { return OrvaneDeliver(prepared.destination.c_str(), prepared.record.data()); }
 
-// Delivers the records in order, each with up to kDeliveryAttempts attempts. The first attempts
-// are made in the datagram's turn, so that records reach each server in the order the datagrams
-// arrived; the first refusal passes the turn, so that retries hold up no other message.
-int DeliverInTurn(const std::vector<PreparedRecord>& records) {
+void RetryWait() { Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs)); }
+
+}  // namespace
+
+// Each record with up to kDeliveryAttempts attempts; the wait follows every refusal, the last too.
+int DeliverRecords(const PreparedMessage& records) {
     int result = 0;
-    CSyslogMinitor::waitTurn();
     for (const PreparedRecord& prepared : records) {
         if (!prepared.made) {
             result = 0;
@@ -90,26 +83,22 @@ int DeliverInTurn(const std::vector<PreparedRecord>& records) {
         }
         result = Attempt(prepared);
         for (int attempt = 1; result != kDelivered && attempt < kDeliveryAttempts; ++attempt) {
-            CSyslogMinitor::passTurn();
-            Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
+            RetryWait();
             result = Attempt(prepared);
         }
-        if (result != kDelivered) Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
+        if (result != kDelivered) RetryWait();
     }
-    CSyslogMinitor::passTurn();
     return result;
 }
 
-}  // namespace
-
 int SendEventRecord(const char* host, const char* destination, const char* text) {
-    return DeliverInTurn({PrepareRecord(host, destination, text)});
+    return DeliverRecords({PrepareRecord(host, destination, text)});
 }
 
-// Every record is made before the first is delivered: the component creations, which cost most,
-// then run outside the turn.
-int ForwardEvent(const char* host, const char* text) {
-    std::vector<PreparedRecord> records;
+// Every record is made before the first is delivered, so that the component creations, which
+// cost most, can run beside another message's delivery.
+PreparedMessage PrepareForward(const char* host, const char* text) {
+    PreparedMessage records;
     {
         ComPtr localSystem;
         Create(kLocalSystemClass, kLocalSystemInterface, localSystem);
@@ -126,5 +115,7 @@ int ForwardEvent(const char* host, const char* text) {
         }
     }
     serverList.reset();
-    return DeliverInTurn(records);
+    return records;
 }
+
+int ForwardEvent(const char* host, const char* text) { return DeliverRecords(PrepareForward(host, text)); }

@@ -8,7 +8,7 @@
 
 #include "ovwin/handles.h"
 #include "ovwin/service_wait.h"
-#include "service_control.h"
+#include "service_status.h"
 
 namespace {
 

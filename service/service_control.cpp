@@ -1,76 +1,59 @@
 #include "service_control.h"
 
-#include "ovwin/handles.h"
+#include "OVSyslog.h"
 #include "log_files.h"
-#include "supervision.h"
+#include "ovwin/handles.h"
+#include "overflow_report.h"
+#include "service_status.h"
+#include "syslog_worker.h"
 
 namespace {
 
 // Time for the dispatcher to send the answer of a handler that has just returned.
 constexpr DWORD kHandlerAnswerMs = 50;
 
-SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
-volatile LONG g_currentState = SERVICE_STOPPED;
-volatile LONG g_checkPoint = 0;
-volatile LONG g_win32Exit = NO_ERROR;
-volatile LONG g_specificExit = 0;
 volatile LONG g_serviceMainEntered = 0;
 // Manual-reset: set when the service main has returned, and while no control handler runs.
 HANDLE g_serviceMainDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 HANDLE g_handlerIdle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
 
-LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
-
-DWORD CurrentState() { return static_cast<DWORD>(Load(g_currentState)); }
-
-bool IsPending(DWORD state) {
-    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
-           state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
-}
-
-DWORD WaitHint(DWORD state) {
-    switch (state) {
-    case SERVICE_START_PENDING: return kStartWaitHintMs;
-    case SERVICE_STOP_PENDING: return kStopWaitHintMs;
-    case SERVICE_PAUSE_PENDING:
-    case SERVICE_CONTINUE_PENDING: return kPauseWaitHintMs;
-    default: return 0;
+// The receive loop pauses and ends itself when asked, and its datagram threads forward what it
+// read.
+class CSyslogSupervisor : public CWorkerSupervisor {
+protected:
+    void AskToEnd() override { CSyslogMinitor::stopTrap(); }
+    void AskToPause() override { CSyslogMinitor::pauseTrap(); }
+    void AskToContinue() override { CSyslogMinitor::continueTrap(); }
+    bool Resting() override { return CSyslogMinitor::isPaused(); }
+    bool Listening() override { return CSyslogMinitor::isListening(); }
+    long Pending() override { return CSyslogMinitor::getPendingCount(); }
+    void OnStarted() override { ReportState(SERVICE_RUNNING); }
+    void OnStopProgress() override { ReportProgress(); }
+    void OnTick() override {
+        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), request() == kRequestStop))
+            WriteErrorLog(BacklogFullLine(dropped).c_str());
     }
-}
+    void OnDrainGivenUp(long left) override { WriteErrorLog(GivenUpAtStopLine(left).c_str()); }
 
-// Each report fills its own copy, so that no report waits on a lock a frozen worker might hold.
-bool Send() {
-    if (g_statusHandle == nullptr) return false;
-    DWORD state = CurrentState();
-    SERVICE_STATUS status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    // Starting and stopping take no controls, as the service manager expects.
-    if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED)
-        status.dwControlsAccepted = kControlsAccepted;
-    if (state == SERVICE_STOPPED) {
-        status.dwWin32ExitCode = static_cast<DWORD>(Load(g_win32Exit));
-        status.dwServiceSpecificExitCode = static_cast<DWORD>(Load(g_specificExit));
-    }
-    status.dwCheckPoint = static_cast<DWORD>(Load(g_checkPoint));
-    status.dwWaitHint = WaitHint(state);
-    return SetServiceStatus(g_statusHandle, &status) != FALSE;
-}
+private:
+    COverflowReport m_overflow;
+};
 
-bool Report(DWORD state) {
-    LONG before = InterlockedExchange(&g_currentState, static_cast<LONG>(state));
-    if (static_cast<DWORD>(before) != state || !IsPending(state))
-        InterlockedExchange(&g_checkPoint, IsPending(state) ? 1 : 0);
-    return Send();
+// So that PAUSED is reported only once the worker rests, and RUNNING once it goes on.
+void WaitWorkerSettled() {
+    for (DWORD waited = 0; waited < kSettleWaitMs && !ServiceSupervisor().WaitSettled(kSettleProgressMs);
+         waited += kSettleProgressMs)
+        ReportProgress();
 }
 
 void RunService() {
-    g_statusHandle = RegisterServiceCtrlHandlerA(kServiceName, ServiceCtrlHandler);
-    if (g_statusHandle == nullptr) return;
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceCtrlHandler);
+    if (handle == nullptr) return;
+    SetStatusHandle(handle);
     SetServiceExit(NO_ERROR);
     // RUNNING comes from the supervision, once the worker's socket is bound.
-    if (!Report(SERVICE_START_PENDING)) {
-        Report(SERVICE_STOPPED);
+    if (!ReportState(SERVICE_START_PENDING)) {
+        ReportState(SERVICE_STOPPED);
         return;
     }
     {
@@ -78,25 +61,18 @@ void RunService() {
         if (!com.ok()) {
             WriteErrorLog(kLogComFailed);
             SetServiceExit(ERROR_DLL_INIT_FAILED);
-        } else if (!SuperviseWorker()) {
+        } else if (!ServiceSupervisor().Supervise(SyslogWorker)) {
             SetServiceExit(ERROR_SERVICE_NO_THREAD);
         }
     }
-    Report(SERVICE_STOPPED);
+    ReportState(SERVICE_STOPPED);
 }
 
 }  // namespace
 
-void ReportState(DWORD state) { Report(state); }
-
-void ReportProgress() {
-    InterlockedIncrement(&g_checkPoint);
-    Send();
-}
-
-void SetServiceExit(DWORD win32Code, DWORD specificCode) {
-    InterlockedExchange(&g_win32Exit, static_cast<LONG>(win32Code));
-    InterlockedExchange(&g_specificExit, static_cast<LONG>(specificCode));
+CWorkerSupervisor& ServiceSupervisor() {
+    static CSyslogSupervisor supervisor;
+    return supervisor;
 }
 
 void WINAPI ServiceMain(DWORD, LPSTR*) {
@@ -111,35 +87,30 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
     ResetEvent(g_handlerIdle);
     DWORD state = CurrentState();
     bool settled = state == SERVICE_RUNNING || state == SERVICE_PAUSED;
+    CWorkerSupervisor& supervisor = ServiceSupervisor();
     switch (control) {
     case SERVICE_CONTROL_STOP:
-        if (ServiceSupervisor().request() != kRequestStop) {
-            Report(SERVICE_STOP_PENDING);
-            RequestStop();
+        if (supervisor.request() != kRequestStop) {
+            ReportState(SERVICE_STOP_PENDING);
+            supervisor.RequestStop();
         } else {
-            Report(state);
+            ReportState(state);
         }
         break;
     case SERVICE_CONTROL_PAUSE:
-        if (!settled) {
-            Report(state);
-            break;
-        }
-        Report(SERVICE_PAUSE_PENDING);
-        if (RequestPause()) WaitWorkerSettled();
-        Report(SERVICE_PAUSED);
-        break;
     case SERVICE_CONTROL_CONTINUE:
         if (!settled) {
-            Report(state);
+            ReportState(state);
             break;
         }
-        Report(SERVICE_CONTINUE_PENDING);
-        if (RequestContinue()) WaitWorkerSettled();
-        Report(SERVICE_RUNNING);
+        ReportState(control == SERVICE_CONTROL_PAUSE ? SERVICE_PAUSE_PENDING : SERVICE_CONTINUE_PENDING);
+        if (control == SERVICE_CONTROL_PAUSE ? supervisor.RequestPause() : supervisor.RequestContinue())
+            WaitWorkerSettled();
+        // A pause the worker did not take is reported as what it is: still running.
+        ReportState(supervisor.paused() ? SERVICE_PAUSED : SERVICE_RUNNING);
         break;
     default:
-        Send();
+        ReportState(state);
         break;
     }
     SetEvent(g_handlerIdle);

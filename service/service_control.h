@@ -1,26 +1,18 @@
-// The service's life under the service control manager: its states and control requests.
+// The service's life under the service control manager: its main, its control requests, and the
+// supervision of the worker that they drive.
 #pragma once
 
 #include <windows.h>
 
-constexpr const char* kServiceName = "OVSyslog";
-constexpr const char* kServiceDisplayName = "Orvane Syslog Service";
-constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
+#include "supervision.h"
 
-// Wait hints: the start lasts until the port is bound; a stop reports a new checkpoint at least
-// this often while it forwards what was read.
-constexpr DWORD kStartWaitHintMs = 10000;
-constexpr DWORD kStopWaitHintMs = 3000;
-constexpr DWORD kPauseWaitHintMs = 5000;
+// A pause is reported PAUSED only once the worker rests, with progress reported meanwhile, up
+// to this long.
+constexpr DWORD kSettleWaitMs = 30000;
+constexpr DWORD kSettleProgressMs = 1000;
 
-// Reports the state through the program's status record; nothing without a status handle. A
-// pending state keeps its checkpoint when reported again.
-void ReportState(DWORD state);
-// The same pending state again with the next checkpoint: the operation goes on.
-void ReportProgress();
-// Why the service ends, carried by its STOPPED report: ERROR_SERVICE_SPECIFIC_ERROR with a
-// status code, or another Win32 code. A clean stop carries 0 and 0.
-void SetServiceExit(DWORD win32Code, DWORD specificCode = 0);
+// The service's supervisor, running SyslogWorker.
+CWorkerSupervisor& ServiceSupervisor();
 
 void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
 void WINAPI ServiceCtrlHandler(DWORD control);

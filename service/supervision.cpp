@@ -4,7 +4,6 @@
 
 #include "ovwin/handles.h"
 #include "log_files.h"
-#include "worker_hold.h"
 
 CWorkerSupervisor::CWorkerSupervisor(DWORD drainLimitMs)
     : m_drainLimitMs(drainLimitMs),
@@ -18,13 +17,17 @@ CWorkerSupervisor::~CWorkerSupervisor() {
 
 bool CWorkerSupervisor::WaitSettled(DWORD ms) {
     LONG target = InterlockedCompareExchange(&m_accepted, 0, 0);
-    DWORD start = GetTickCount();
+    ULONGLONG start = GetTickCount64();
     while (InterlockedCompareExchange(&m_acted, 0, 0) < target) {
-        DWORD spent = GetTickCount() - start;
+        ULONGLONG spent = GetTickCount64() - start;
         if (spent >= ms) return false;
-        WaitForSingleObject(m_actedEvent, ms - spent);
+        WaitForSingleObject(m_actedEvent, static_cast<DWORD>(ms - spent));
     }
     return true;
+}
+
+bool CWorkerSupervisor::paused() const {
+    return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_paused), 0, 0) != 0;
 }
 
 void CWorkerSupervisor::Acted(LONG upTo) {
@@ -60,7 +63,6 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
     InterlockedExchange(&m_request, kRequestRun);
 
     bool started = false;
-    bool held = false;
     bool workerEnded = false;
     HANDLE waits[2] = {m_wake, worker.get()};
     for (;;) {
@@ -72,7 +74,7 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
             InterlockedExchange(&m_request, kRequestStop);
             break;
         }
-        if (!started && !held && Listening()) {
+        if (!started && Listening()) {
             started = true;
             OnStarted();
         }
@@ -84,17 +86,18 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
         LONG accepted = InterlockedCompareExchange(&m_accepted, 0, 0);
         LONG now = request();
         if (now == kRequestStop) break;
-        if (now == kRequestRun && held) {
-            ReleaseThread(worker.get());
-            held = false;
-        } else if (now == kRequestPause && !held) {
+        if (now == kRequestRun && paused()) {
+            AskToContinue();
+            InterlockedExchange(&m_paused, 0);
+        } else if (now == kRequestPause && !paused()) {
             DailyEventLog().Flush();
-            held = HoldThread(worker.get());
+            InterlockedExchange(&m_paused, TakePause() ? 1 : 0);
         }
         Acted(accepted);
     }
     DailyEventLog().Flush();
-    if (!workerEnded) EndWorker(worker.get(), held);
+    if (!workerEnded) EndWorker(worker.get());
+    InterlockedExchange(&m_paused, 0);
     Drain();
     OnTick();
     DailyEventLog().Flush();
@@ -102,22 +105,38 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
     return true;
 }
 
-void CWorkerSupervisor::EndWorker(HANDLE worker, bool held) {
-    if (held) ReleaseThread(worker);
+// A pause the worker does not take in time is withdrawn, so that the service reports what is
+// true: still running.
+bool CWorkerSupervisor::TakePause() {
+    AskToPause();
+    ULONGLONG start = Now();
+    while (!Resting()) {
+        if (Now() - start >= kPauseTakenMs) {
+            AskToContinue();
+            InterlockedCompareExchange(&m_request, kRequestRun, kRequestPause);
+            return false;
+        }
+        Sleep(5);
+    }
+    return true;
+}
+
+void CWorkerSupervisor::EndWorker(HANDLE worker) {
     // Asked again and again: a request made before the worker's loop was up is lost.
-    DWORD start = GetTickCount();
+    ULONGLONG start = Now();
     do {
         AskToEnd();
         if (WaitForSingleObject(worker, 100) == WAIT_OBJECT_0) return;
-    } while (GetTickCount() - start < kAskedEndMs);
-    EndThread(worker);
+    } while (Now() - start < kAskedEndMs);
+    TerminateThread(worker, 0);
+    WaitForSingleObject(worker, kEndWaitMs);
 }
 
 void CWorkerSupervisor::Drain() {
-    DWORD start = GetTickCount();
-    DWORD progress = start;
+    ULONGLONG start = Now();
+    ULONGLONG progress = start;
     for (long left = Pending(); left > 0; left = Pending()) {
-        DWORD now = GetTickCount();
+        ULONGLONG now = Now();
         if (now - start >= m_drainLimitMs) {
             OnDrainGivenUp(left);
             return;

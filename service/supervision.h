@@ -6,8 +6,12 @@
 enum WorkerRequest : LONG { kRequestRun = 0, kRequestStop = 1, kRequestPause = 2 };
 
 // A stop asks the worker to end and gives it this long; the receive loop ends at once when asked,
-// or after its read's time-out when the wake-up was lost.
+// or after its read's time-out when the wake-up was lost. One that has not ended by then is ended
+// from outside, and waited for this long at most.
 constexpr DWORD kAskedEndMs = 3000;
+constexpr DWORD kEndWaitMs = 1000;
+// A pause is taken by the worker between two reads; one not taken within this is withdrawn.
+constexpr DWORD kPauseTakenMs = 10000;
 // Then what the worker read is forwarded for at most this long.
 constexpr DWORD kDrainLimitMs = 20000;
 constexpr DWORD kStopProgressMs = 500;  // a stop reports progress at least this often
@@ -23,10 +27,10 @@ public:
     CWorkerSupervisor& operator=(const CWorkerSupervisor&) = delete;
 
     // Starts the worker and acts on requests until a stop, or until the worker ends by itself;
-    // false when the worker's thread could not be started. At a stop the worker is asked to end
-    // (a held one let go for it); only one still running after kAskedEndMs is ended from outside,
-    // since a thread cut off inside a socket call can leave its port bound. Then the work it
-    // left is given up to the drain limit to finish. Returns once all of that is done.
+    // false when the worker's thread could not be started. A pause asks the worker to rest and
+    // waits until it does; a stop asks it to end (a resting one too), and only one still running
+    // after kAskedEndMs is ended from outside. Then the work it left is given up to the drain
+    // limit to finish. Every wait has a bound, so Supervise returns within the sum of them.
     bool Supervise(Routine routine);
 
     // Each changes the request when its current value allows it, and wakes the supervision;
@@ -38,42 +42,37 @@ public:
     bool WaitSettled(DWORD ms);
 
     LONG request() const;
+    // The worker rests: a pause was taken and no continue has come since.
+    bool paused() const;
 
 protected:
     // What the supervision needs of the worker, and what it tells of its progress. All run on
     // the supervising thread.
     virtual void AskToEnd() {}
+    virtual void AskToPause() {}
+    virtual void AskToContinue() {}
+    virtual bool Resting() { return true; }    // the worker has taken the pause
     virtual bool Listening() { return true; }  // the worker is up: OnStarted follows once
     virtual long Pending() { return 0; }       // work left for a stop to wait for
     virtual void OnStarted() {}
     virtual void OnTick() {}                   // about every kTickMs once started, and once at the end
     virtual void OnStopProgress() {}
     virtual void OnDrainGivenUp(long left) { (void)left; }
+    // Milliseconds since some start: tests move it near the points where a 32-bit count wraps.
+    virtual ULONGLONG Now() { return GetTickCount64(); }
 
 private:
     bool Request(LONG from, LONG to);
     void Acted(LONG upTo);
-    void EndWorker(HANDLE worker, bool held);
+    bool TakePause();
+    void EndWorker(HANDLE worker);
     void Drain();
 
     const DWORD m_drainLimitMs;
     volatile LONG m_request = kRequestStop;  // requests before the worker exists are ignored
+    volatile LONG m_paused = 0;
     HANDLE m_wake;                            // auto-reset: requests in a row fold into one
     volatile LONG m_accepted = 0;             // requests accepted so far
     volatile LONG m_acted = 0;                // of those, the ones the supervision acted on
     HANDLE m_actedEvent;                      // auto-reset: set after each action
 };
-
-// The service's supervisor, running SyslogWorker.
-CWorkerSupervisor& ServiceSupervisor();
-// A hold can take several tries on a busy machine: PAUSED is reported only once it is done, with
-// progress reported meanwhile, up to this long.
-constexpr DWORD kSettleWaitMs = 30000;
-constexpr DWORD kSettleProgressMs = 1000;
-
-bool SuperviseWorker();
-bool RequestStop();
-bool RequestPause();
-bool RequestContinue();
-// So that PAUSED is reported only once the worker is really held, and RUNNING once it goes on.
-void WaitWorkerSettled();

@@ -7,9 +7,8 @@
 #include "forward.h"
 #include "ovwin/handles.h"
 #include "log_files.h"
-#include "service_control.h"
+#include "service_status.h"
 #include "suite.h"
-#include "worker_hold.h"
 
 namespace {
 
@@ -46,9 +45,6 @@ void MapAcceptResult(int result) {
 }  // namespace
 
 unsigned __stdcall SyslogWorker(void*) {
-    // Inside the gate except in the receive loop; never left on the way out, so that the thread
-    // is not frozen or cut off while it reports, logs or ends.
-    HoldGate::Enter();
     ComApartment com;
     if (!com.ok()) {
         SetServiceExit(ERROR_DLL_INIT_FAILED);
@@ -67,14 +63,25 @@ unsigned __stdcall SyslogWorker(void*) {
         return kWorkerGaveUp;
     }
 
-    HoldGate::Leave();
     int result = CSyslogMinitor::accept(OnSyslogMessage);
-    HoldGate::Enter();
 
     MapAcceptResult(result);
     return kWorkerGaveUp;
 }
 
+namespace {
+
+// The message's delivery, in its sender's turn: it owns the records.
+void DeliverInTurn(void* context) {
+    auto* records = static_cast<PreparedMessage*>(context);
+    DeliverRecords(*records);
+    delete records;
+}
+
+}  // namespace
+
+// The records are made here, beside other messages; their delivery follows the same sender's
+// earlier messages'.
 unsigned OnSyslogMessage(CSyslogMinitor* message) {
     if (message == nullptr) return kMessageDropped;
     char* text = nullptr;
@@ -88,7 +95,8 @@ unsigned OnSyslogMessage(CSyslogMinitor* message) {
         text = message->getMessage();
         host = message->getHost();
         try {
-            ForwardEvent(host != nullptr ? host : "", text != nullptr ? text : "");
+            auto* records = new PreparedMessage(PrepareForward(host != nullptr ? host : "", text != nullptr ? text : ""));
+            CSyslogMinitor::deliverInTurn(DeliverInTurn, records);
         } catch (...) {
             // Out of memory while forwarding: this message is lost, the thread goes on.
         }

@@ -1,26 +1,25 @@
-// Datagram threads: each datagram is parsed and handed to the callback on a datagram thread. The
-// threads take datagrams from the backlog in arrival order; one that finds none waits a little
-// for the next before it ends, because starting a thread per datagram caps the rate at what the
-// system can start.
+// Datagram threads: each datagram is parsed and handed to the callback on a pool thread, and the
+// step the callback queues with deliverInTurn runs in the sender's arrival order.
 #pragma once
 
-#include <windows.h>
+#include <cstdint>
 
-#include "receive_loop.h"
+#include "datagram_handoff.h"
 
-constexpr DWORD kDatagramThreadLingerMs = 1000;
-// A burst: at least kBurstReads datagrams read within kBurstWindowMs, twice what forwarding
-// does at best (about 2,400 a second under Wine), so a steady load never looks like one. It lasts
-// kBurstRestMs longer than the last such window. The short window stops the forwarders before
-// the burst's first tens of milliseconds, when the socket fills fastest.
-constexpr LONG kBurstReads = 100;
-constexpr DWORD kBurstWindowMs = 20;
-constexpr DWORD kBurstRestMs = 100;
+constexpr unsigned kMaxDatagramThreads = 128;
+constexpr unsigned kDatagramThreadStack = 64 * 1024;  // 128 of them fit a 32-bit address space
+constexpr unsigned kDatagramThreadLingerMs = 1000;     // an idle thread beyond the one kept ends then
+// Bounds on what was read and not yet handled, which keep a burst inside a 32-bit process: a
+// small datagram costs about 100 bytes here.
+constexpr std::uint64_t kBacklogMaxBytes = 64u * 1024 * 1024;
+constexpr std::uint64_t kBacklogMaxCount = 1u << 19;
 
-// Queues the record for a datagram thread, waking or starting one, or owing it one while a thread
-// is being created or a burst holds the forwarding. False when the backlog is full: the record
-// stays the caller's.
+// While the receive loop runs one datagram thread is kept waiting, so that a datagram never waits
+// for a thread to be created.
+void OpenDatagramThreads();
+void CloseDatagramThreads();
+// Queues the record for the datagram threads; false when the bounds are reached: the record stays
+// the caller's. The receive loop's thread only.
 bool QueueDatagram(DatagramHandoff* handoff);
-
-// Datagrams queued or being handled: zero once every datagram read has been through the callback.
-LONG PendingDatagrams();
+// Datagrams queued and not yet through the callback and the step it queued.
+std::uint64_t PendingDatagrams();

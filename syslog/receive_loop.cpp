@@ -2,8 +2,10 @@
 
 #include <winsock2.h>
 
-#include "backlog.h"
+#include <climits>
+
 #include "datagram_threads.h"
+#include "loop_control.h"
 #include "udp_socket.h"
 
 int CSyslogMinitor::m_iSocketPort = OVSYSLOG_DEFAULT_PORT;
@@ -12,31 +14,39 @@ int CSyslogMinitor::m_iTrapStatus = 0;
 namespace {
 
 CUdpSocket g_socket;
+LoopControl g_control;
 volatile LONG g_listeningPort = 0;  // the bound port while accept runs, else 0
 volatile LONG g_dropped = 0;        // datagrams the full backlog had no room for, since load
 
-volatile LONG* TrapStatus(int& flag) { return reinterpret_cast<volatile LONG*>(&flag); }
+LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 
-bool StopRequested(int& flag) { return InterlockedCompareExchange(TrapStatus(flag), 0, 0) == 1; }
+// A request between two reads is seen at once when datagrams flow; a read blocked on an idle
+// socket is ended by an empty datagram of our own.
+void WakeLoop() {
+    LONG port = Load(g_listeningPort);
+    if (port != 0) WakeReceiver(static_cast<int>(port));
+}
 
 }  // namespace
 
-// Reads as fast as the platform allows and never waits for forwarding: every datagram goes into
-// the backlog, and only a full backlog drops one.
+// Reads as fast as the platform allows and never waits for forwarding: every datagram is queued
+// for the datagram threads, and only the full backlog drops one. A pause is taken here, between
+// two reads, so the loop never stops inside a read or holding anything another thread needs.
 int CSyslogMinitor::accept(SyslogCallback callback) {
     int opened = g_socket.open(m_iSocketPort);
     if (opened != 0) return opened;
-    InterlockedExchange(TrapStatus(m_iTrapStatus), 0);
+    g_control.Reset();
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&m_iTrapStatus), 0);
+    OpenDatagramThreads();
     InterlockedExchange(&g_listeningPort, g_socket.localPort());
 
     char buffer[kDatagramCapacity];
-    while (!StopRequested(m_iTrapStatus)) {
+    while (g_control.BeforeRead()) {
         std::uint32_t address = 0;
         std::uint16_t sourcePort = 0;
         int n = g_socket.receive(buffer, kDatagramCapacity, &address, &sourcePort, kReceiveWaitMs);
-        if (n < 1) continue;  // nothing within the wait, an empty datagram, or the stop's wake-up
-        turns::Ticket ticket = turns::Issue(backlog::NextPosition(), address);
-        DatagramHandoff* handoff = NewHandoff(callback, buffer, n, address, sourcePort, ticket);
+        if (n < 1) continue;  // nothing within the wait, an empty datagram, or a wake-up
+        DatagramHandoff* handoff = NewHandoff(callback, buffer, n, address, sourcePort);
         if (handoff == nullptr || !QueueDatagram(handoff)) {
             FreeHandoff(handoff);
             InterlockedIncrement(&g_dropped);
@@ -44,23 +54,35 @@ int CSyslogMinitor::accept(SyslogCallback callback) {
     }
     InterlockedExchange(&g_listeningPort, 0);
     g_socket.close();
+    g_control.Ended();
+    CloseDatagramThreads();
     return 0;
 }
 
 void CSyslogMinitor::stopTrap() {
-    InterlockedExchange(TrapStatus(m_iTrapStatus), 1);
-    LONG port = InterlockedCompareExchange(&g_listeningPort, 0, 0);
-    if (port != 0) WakeReceiver(static_cast<int>(port));
+    InterlockedExchange(reinterpret_cast<volatile LONG*>(&m_iTrapStatus), 1);
+    g_control.RequestStop();
+    WakeLoop();
 }
+
+void CSyslogMinitor::pauseTrap() {
+    g_control.RequestPause();
+    WakeLoop();
+}
+
+void CSyslogMinitor::continueTrap() { g_control.RequestContinue(); }
+
+bool CSyslogMinitor::isPaused() { return g_control.Paused(); }
 
 void CSyslogMinitor::setRadiusPort(int port) { m_iSocketPort = port; }
 
 int CSyslogMinitor::getRadiusPort() { return m_iSocketPort; }
 
-bool CSyslogMinitor::isListening() { return InterlockedCompareExchange(&g_listeningPort, 0, 0) != 0; }
+bool CSyslogMinitor::isListening() { return Load(g_listeningPort) != 0; }
 
-long CSyslogMinitor::getPendingCount() { return PendingDatagrams(); }
-
-unsigned long CSyslogMinitor::getDroppedCount() {
-    return static_cast<unsigned long>(InterlockedCompareExchange(&g_dropped, 0, 0));
+long CSyslogMinitor::getPendingCount() {
+    std::uint64_t pending = PendingDatagrams();
+    return pending > LONG_MAX ? LONG_MAX : static_cast<long>(pending);
 }
+
+unsigned long CSyslogMinitor::getDroppedCount() { return static_cast<unsigned long>(Load(g_dropped)); }

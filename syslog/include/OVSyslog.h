@@ -32,6 +32,7 @@ class CSyslogMinitor;
 
 // Receiver callback: owns the message object and both of its text blocks from the call on.
 typedef unsigned int (*SyslogCallback)(CSyslogMinitor* message);
+typedef void (*SyslogTurnStep)(void* context);
 
 // One received message: its source host and its text.
 class OVSYSLOG_API CSyslog {
@@ -62,19 +63,24 @@ public:
     static int getRadiusPort();
 
     // For the program that supervises accept: whether its socket is bound now; how many
-    // datagrams have been read and not yet been through the callback (a stop waits for none);
-    // how many the full backlog has dropped since the library was loaded.
+    // datagrams have been read and not yet been through the callback and the step it queued (a
+    // stop waits for none); how many the full backlog has dropped since the library was loaded.
     static bool isListening();
     static long getPendingCount();
     static unsigned long getDroppedCount();
 
-    // Called by the receiver callback around the step whose order must follow the datagrams'
-    // arrival (the first delivery of each record): waitTurn returns once the datagram that arrived
-    // before this one from the same sender address has passed its turn; passTurn lets the next
-    // one go. A callback that does not pass its turn passes it when it returns. Nothing outside a
-    // datagram thread.
-    static void waitTurn();
-    static void passTurn();
+    // A pause taken by the loop itself: pauseTrap asks it to stop reading between two reads,
+    // isPaused is true once it rests, continueTrap lets it read on from where it stood. Datagrams
+    // read before the pause are still handed to the callback.
+    static void pauseTrap();
+    static void continueTrap();
+    static bool isPaused();
+
+    // Called by the receiver callback with the step of its message that must follow the same
+    // sender's earlier messages (their delivery); the step owns the context and runs once, on
+    // some datagram thread, after the callback has returned. Called anywhere but in the
+    // callback, it runs the step at once.
+    static void deliverInTurn(SyslogTurnStep step, void* context);
 
     // Writes the service status code; true even when the key is missing.
     static bool setServiceStatus(int status);

@@ -1,0 +1,199 @@
+#include "lanes.h"
+
+#include <chrono>
+
+thread_local Lanes::Current* Lanes::t_current = nullptr;
+
+namespace {
+
+std::uint64_t RingSizeFor(std::uint64_t count) {
+    std::uint64_t size = 1;
+    while (size < count) size <<= 1;
+    return size;
+}
+
+}  // namespace
+
+Lanes::Lanes(LanesPlatform& platform, LanesLimits limits)
+    : m_platform(platform),
+      m_limits(limits),
+      m_ringSize(RingSizeFor(limits.maxCount)),
+      m_head(limits.firstPosition),
+      m_tail(limits.firstPosition) {}
+
+Lanes::~Lanes() = default;
+
+void Lanes::Open() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    if (!m_ring) m_ring.reset(new LaneItem[m_ringSize]);
+    m_open = true;
+    StartThreadIfNeeded(lock);
+}
+
+void Lanes::Close() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_open = false;  // idle threads end after the linger time
+}
+
+// The reader's only lock is taken when a pool thread sleeps, or when none runs at all.
+bool Lanes::Push(const LaneItem& item) {
+    if (!m_ring || m_heldCount.load() >= m_limits.maxCount ||
+        m_heldBytes.load() + item.bytes > m_limits.maxBytes)
+        return false;
+    std::uint64_t tail = m_tail.load(std::memory_order_relaxed);
+    if (tail - m_head.load() >= m_ringSize) return false;
+    m_heldCount += 1;
+    m_heldBytes += item.bytes;
+    m_pending += 1;
+    m_ring[tail & (m_ringSize - 1)] = item;
+    m_tail.store(tail + 1);  // publishes the slot
+    if (m_sleepers.load() > 0) {
+        WakeOne();
+    } else {
+        // Every thread is busy: one more, unless one is being started already (each new thread
+        // starts the next while work waits, so the reader starts few).
+        std::unique_lock<std::mutex> lock(m_lock);
+        StartThreadIfNeeded(lock);
+    }
+    return true;
+}
+
+std::size_t Lanes::Threads() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_threads;
+}
+
+void Lanes::WakeOne() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_wake.notify_one();
+}
+
+bool Lanes::TakeInbox(LaneItem& item) {
+    std::uint64_t head = m_head.load(std::memory_order_relaxed);
+    if (head == m_tail.load()) return false;
+    item = m_ring[head & (m_ringSize - 1)];
+    m_head.store(head + 1);
+    return true;
+}
+
+// Under m_lock.
+void Lanes::MoveInbox() {
+    LaneItem item;
+    while (TakeInbox(item)) {
+        Lane& lane = m_lanes[item.sender];
+        lane.sender = item.sender;
+        lane.waiting.push_back(item);
+        MakeReady(lane);
+    }
+}
+
+bool Lanes::Startable(const Lane& lane) const {
+    return !lane.waiting.empty() && lane.inFlight.size() < m_limits.laneWindow;
+}
+
+void Lanes::MakeReady(Lane& lane) {
+    if (lane.ready || !Startable(lane)) return;
+    lane.ready = true;
+    m_ready.push_back(&lane);  // unordered_map keeps its elements where they are
+}
+
+bool Lanes::HasWork() const {
+    return m_head.load() != m_tail.load() || (!m_ready.empty() && m_inFlight < m_limits.maxInFlight);
+}
+
+// Under m_lock: one more thread when work waits and nobody sleeps (or, while the reader runs,
+// when there is none at all), one creation at a time.
+void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
+    bool wanted = m_threads == 0 ? m_open || HasWork() : HasWork() && m_sleepers.load() == 0;
+    if (!wanted || m_starting || m_threads >= m_limits.maxThreads) return;
+    m_starting = true;
+    ++m_threads;
+    lock.unlock();
+    bool started = m_platform.StartThread(*this);
+    lock.lock();
+    m_starting = false;
+    // What could not start is left to the threads that run, or to the next push.
+    if (!started) --m_threads;
+}
+
+void Lanes::Work() {
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        MoveInbox();
+        if (!m_ready.empty() && m_inFlight < m_limits.maxInFlight) {
+            Lane* lane = m_ready.front();
+            m_ready.pop_front();
+            lane->ready = false;
+            LaneItem item = lane->waiting.front();
+            lane->waiting.pop_front();
+            std::uint64_t seq = lane->firstSeq + lane->inFlight.size();
+            lane->inFlight.emplace_back();
+            ++m_inFlight;
+            MakeReady(*lane);  // to the back: senders take turns
+            StartThreadIfNeeded(lock);
+            lock.unlock();
+
+            Current current{this, lane, seq};
+            t_current = &current;
+            m_platform.Handle(item.datagram);
+            t_current = nullptr;
+            m_heldCount -= 1;
+            m_heldBytes -= item.bytes;
+
+            lock.lock();
+            lane->inFlight[seq - lane->firstSeq].handled = true;
+            RunSteps(*lane, lock);
+            ForgetIfIdle(*lane);
+            continue;
+        }
+        // Idle: wait for work; past the linger time end, unless this is the one thread kept.
+        ++m_sleepers;
+        bool work = m_wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs), [this] { return HasWork(); });
+        --m_sleepers;
+        if (!work && m_threads > (m_open ? 1u : 0u)) {
+            --m_threads;
+            m_drained.notify_all();
+            return;
+        }
+    }
+}
+
+// Under m_lock: runs the lane's steps in arrival order while the oldest datagram is handled and no
+// other thread runs them. The lock is let go around each step.
+void Lanes::RunSteps(Lane& lane, std::unique_lock<std::mutex>& lock) {
+    while (!lane.delivering && !lane.inFlight.empty() && lane.inFlight.front().handled) {
+        Slot slot = std::move(lane.inFlight.front());
+        lane.inFlight.pop_front();
+        ++lane.firstSeq;
+        lane.delivering = true;
+        lock.unlock();
+        for (const Step& step : slot.steps) step.run(step.context);
+        lock.lock();
+        lane.delivering = false;
+        --m_inFlight;
+        m_pending -= 1;
+        MakeReady(lane);
+        if (m_sleepers.load() > 0 && HasWork()) m_wake.notify_one();
+        if (m_pending.load() == 0) m_drained.notify_all();
+    }
+}
+
+// A lane with nothing left is forgotten, so that many senders do not pile up lanes.
+void Lanes::ForgetIfIdle(Lane& lane) {
+    if (lane.waiting.empty() && lane.inFlight.empty() && !lane.delivering && !lane.ready) m_lanes.erase(lane.sender);
+}
+
+bool Lanes::InTurn(TurnStep step, void* context) {
+    Current* current = t_current;
+    if (current == nullptr) return false;
+    std::lock_guard<std::mutex> lock(current->lanes->m_lock);
+    Lane& lane = *current->lane;
+    lane.inFlight[current->seq - lane.firstSeq].steps.push_back({step, context});
+    return true;
+}
+
+bool Lanes::WaitDrained(unsigned ms) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_drained.wait_for(lock, std::chrono::milliseconds(ms),
+                              [this] { return m_pending.load() == 0 && (m_open || m_threads == 0); });
+}
