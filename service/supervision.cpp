@@ -124,9 +124,14 @@ bool CWorkerSupervisor::TakePause() {
 void CWorkerSupervisor::EndWorker(HANDLE worker) {
     // Asked again and again: a request made before the worker's loop was up is lost.
     ULONGLONG start = Now();
+    ULONGLONG progress = start;
     do {
         AskToEnd();
         if (WaitForSingleObject(worker, 100) == WAIT_OBJECT_0) return;
+        if (Now() - progress >= kStopProgressMs) {
+            OnStopProgress();
+            progress = Now();
+        }
     } while (Now() - start < kAskedEndMs);
     TerminateThread(worker, 0);
     WaitForSingleObject(worker, kEndWaitMs);

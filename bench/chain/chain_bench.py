@@ -4,9 +4,13 @@ the records that reach the stand-in's outbox, beside the same stream into rsyslo
 run as a plain process with its own configuration) on another loopback port.
 
     bench/chain/run.sh [--rates 250,500,1000,1500] [--seconds 30] [--together]
+    bench/chain/run.sh --slow-sender 50 [--rates 1000] [--seconds 30]
 
 By default each rate's stream goes to the service and then, once more, to rsyslog, so that each
 receiver has the machine to itself; --together sends every message to both at once.
+--slow-sender MS sends to the service only, from two loopback addresses at once: a fast sender at
+the rate and a slow one at a tenth of it, whose every delivery the stand-in holds MS ms; it
+prints each sender's figures and the rate its records reached the outbox at.
 
 Per rate: sent, lost, latency from send to record (median, 99th percentile; the send time travels
 in the text) and, for the service, its peak threads and private bytes. Prints figures; never fails.
@@ -119,17 +123,20 @@ def start_rsyslog(work, port):
     return proc, out
 
 
-def send(rate, seconds, ports):
-    """Paced: message i leaves at start + i / rate. The same message goes to every port."""
+def send(rate, seconds, ports, source="0.0.0.0", tag=None):
+    """Paced: message i leaves at start + i / rate. The same message goes to every port. The tag
+    (default: the rate) names the stream in the text."""
     count = int(rate * seconds)
+    tag = rate if tag is None else tag
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind((source, 0))
         start = time.monotonic()
         for i in range(count):
             due = start + i / rate
             delay = due - time.monotonic()
             if delay > 0:
                 time.sleep(delay)
-            payload = f"<13>bench {rate} {i} {time.time_ns()}".encode()
+            payload = f"<13>bench {tag} {i} {time.time_ns()}".encode()
             for p in ports:
                 s.sendto(payload, ("127.0.0.1", p))
     return count
@@ -164,11 +171,41 @@ class Sampler(threading.Thread):
             time.sleep(0.1)
 
 
+SLOW, FAST = "127.0.0.2", "127.0.0.3"
+
+
+def two_senders(follower, port, rate, seconds, delay_ms):
+    """The fast and the slow sender at once; per sender: sent, lost, latency and delivered rate."""
+    t.set_delivery(delay_ms=delay_ms, delay_host=SLOW)
+    slow_rate = max(1, rate // 10)
+    streams = [("fast", FAST, rate, 1_000_000 + rate), ("slow", SLOW, slow_rate, 2_000_000 + rate)]
+    sent = {}
+    begun = time.time_ns()
+    senders = [threading.Thread(target=lambda n=n, a=a, r=r, g=g: sent.__setitem__(n, send(r, seconds, [port], a, g)))
+               for n, a, r, g in streams]
+    for s in senders:
+        s.start()
+    for s in senders:
+        s.join()
+    # The slow sender's backlog takes its own time: wait until it is all through, within reason.
+    deadline = time.monotonic() + seconds * 10 + DRAIN
+    while time.monotonic() < deadline and sum(figures(follower, g, sent[n])[0] for n, _, _, g in streams) > 0:
+        time.sleep(0.5)
+    for name, _, r, tag in streams:
+        lost, p50, p99 = figures(follower, tag, sent[name])
+        arrivals = [v for (g, _), v in list(follower.seen.items()) if g == tag]
+        span = (max(arrivals) if arrivals else 0) / 1000 + seconds
+        print(f"{r:>7} {name + ' sender':>12} {sent[name]:>7} {lost:>6} {p50:>8.1f} {p99:>8.1f} "
+              f"{len(arrivals) / span if span else 0:>10.1f}", flush=True)
+    t.set_delivery()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rates", default="250,500,1000,1500")
     ap.add_argument("--seconds", type=float, default=30)
     ap.add_argument("--together", action="store_true", help="send each message to both receivers at once")
+    ap.add_argument("--slow-sender", type=int, metavar="MS", help="two senders, one whose deliveries take MS ms")
     args = ap.parse_args()
     rates = [int(r) for r in args.rates.split(",")]
 
@@ -189,6 +226,13 @@ def main():
         peer = Follower(peer_out, lines)
         ours.start()
         peer.start()
+        if args.slow_sender is not None:
+            print(f"{args.seconds:g} s per rate, a fast sender and a slow one (each delivery held "
+                  f"{args.slow_sender} ms) at once; machine: {os.cpu_count()} cores")
+            print(f"{'rate/s':>7} {'stream':>12} {'sent':>7} {'lost':>6} {'p50 ms':>8} {'p99 ms':>8} {'records/s':>10}")
+            for rate in rates:
+                two_senders(ours, port, rate, args.seconds, args.slow_sender)
+            return
         how = "each message to both receivers at once" if args.together else "each receiver alone, one after the other"
         print(f"{args.seconds:g} s per rate, {how}; machine: {os.cpu_count()} cores")
         print(f"{'rate/s':>7} {'receiver':>9} {'sent':>7} {'lost':>6} {'p50 ms':>8} {'p99 ms':>8} {'threads':>8} {'private MiB':>12}")

@@ -20,10 +20,13 @@ BURST_RATE = 10000
 class BurstTest(t.PortPerTest):
     LOCAL_ID = LOCAL
 
-    def numbers(self, word):
-        """The numbers of the forwarded records whose text is '<word> <n>', in delivery order."""
+    def numbers(self, word, host=None):
+        """The numbers of the forwarded records whose text is '<word> <n>', in delivery order;
+        only those of the host when one is given."""
         out = []
         for r in self.suite.records(LOCAL):
+            if host is not None and r[26:42].split(b"\0")[0].decode() != host:
+                continue
             text = r[92:].split(b"\0")[0].decode()
             if text.startswith(word + " "):
                 out.append(int(text.split()[1]))
@@ -32,6 +35,20 @@ class BurstTest(t.PortPerTest):
     def burst(self, word, count, size=0, rate=BURST_RATE):
         pad = "x" * size
         t.send_burst(self.port, [f"<13>{word} {i} {pad}".encode() for i in range(count)], rate)
+
+    def test_a_slow_sender_delays_only_itself(self):
+        """Each delivery of the slow sender's records takes 50 ms: 40 of them take two seconds at
+        least, while the other sender's 400 all go through meanwhile. Each in its own order."""
+        slow, fast = "127.0.0.2", "127.0.0.3"
+        t.set_delivery(delay_ms=50, delay_host=slow)
+        self.assertTrue(t.start())
+        t.send_burst(self.port, [f"<13>slow {i}".encode() for i in range(40)], source=slow)
+        t.send_burst(self.port, [f"<13>fast {i}".encode() for i in range(400)], rate=2000, source=fast)
+        self.assertTrue(t.wait_until(lambda: len(self.numbers("fast", fast)) >= 400, 60))
+        self.assertLess(len(self.numbers("slow", slow)), 40, "the fast sender waited for the slow one")
+        self.assertTrue(t.wait_until(lambda: len(self.numbers("slow", slow)) >= 40, 60))
+        self.assertEqual(self.numbers("fast", fast), list(range(400)))
+        self.assertEqual(self.numbers("slow", slow), list(range(40)))
 
     def test_a_burst_is_forwarded_whole_once_each_in_arrival_order(self):
         count = 30000

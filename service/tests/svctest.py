@@ -103,10 +103,15 @@ def set_servers(servers):
         reg_delete_value(LIST_KEY, "Servers")
 
 
-def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0):
+def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host=""):
+    """The stand-in's delivery; delay_host limits the delay to the records of that host."""
     ovswine.reg_set(COMM_KEY, "RefuseFirst", refuse_first, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "RefuseAll", refuse_all, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "DelayMs", delay_ms, "REG_DWORD")
+    if delay_host:
+        ovswine.reg_set(COMM_KEY, "DelayHost", delay_host)
+    else:
+        reg_delete_value(COMM_KEY, "DelayHost")
 
 
 def register_components(on=True):
@@ -266,9 +271,11 @@ def socket_drops(port):
     return int(fields[-1]) if fields else 0
 
 
-def send_burst(port, payloads, rate=None):
-    """Sends from one socket, back to back or paced at `rate` datagrams a second."""
+def send_burst(port, payloads, rate=None, source="0.0.0.0"):
+    """Sends from one socket bound to the source address, back to back or paced at `rate`
+    datagrams a second."""
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
+        s.bind((source, 0))
         start = time.monotonic()
         for i, payload in enumerate(payloads):
             s.sendto(payload, ("127.0.0.1", port))

@@ -43,6 +43,7 @@ CommSettings ReadCommSettings() {
   DWORD all = 0;
   if (ReadDword(key.get(), kRefuseAllValue, &all)) s.refuseAll = all != 0;
   ReadDword(key.get(), kDelayMsValue, &s.delayMs);
+  ReadString(key.get(), kDelayHostValue, &s.delayHost);
   if (s.delayMs > kMaxDelayMs) s.delayMs = kMaxDelayMs;
   return s;
 }

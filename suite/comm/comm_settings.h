@@ -12,6 +12,7 @@ constexpr const char* kOutboxDirValue = "OutboxDir";
 constexpr const char* kRefuseFirstValue = "RefuseFirst";
 constexpr const char* kRefuseAllValue = "RefuseAll";
 constexpr const char* kDelayMsValue = "DelayMs";
+constexpr const char* kDelayHostValue = "DelayHost";  // when set, only this host's records wait
 constexpr const char* kDefaultOutboxDir = "C:\\OrvaneOutbox";
 // A delay beyond this is taken as this: a stray value must not hang the caller's thread for ever.
 constexpr DWORD kMaxDelayMs = 60000;
@@ -21,6 +22,7 @@ struct CommSettings {
   DWORD refuseFirst = 0;
   bool refuseAll = false;
   DWORD delayMs = 0;
+  std::string delayHost;  // empty: every record waits delayMs
 };
 
 // Missing key, missing values and values of the wrong type all give the defaults.

@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
+#include <string>
 
 #include "OrvaneComm.h"
 #include "comm_settings.h"
@@ -19,6 +21,15 @@ std::atomic<unsigned long> g_calls{0};
 
 bool ShouldRefuse(const CommSettings& s, unsigned long callNumber) {
   return s.refuseAll || callNumber <= s.refuseFirst;
+}
+
+// The record's host slot: 16 bytes at offset 26, NUL-padded when shorter.
+bool ShouldDelay(const CommSettings& s, const unsigned char* record) {
+  if (s.delayMs == 0) return false;
+  if (s.delayHost.empty()) return true;
+  if (record == nullptr) return false;
+  const char* host = reinterpret_cast<const char*>(record) + kHostOffset;
+  return s.delayHost == std::string(host, strnlen(host, kHostSize));
 }
 
 // Opened once: the mutex lives as long as the process, and so does the outbox guarded by it.
@@ -45,7 +56,7 @@ Outbox& TheOutbox() {
 extern "C" int __cdecl OrvaneDeliver(const char* destination, const unsigned char* record) {
   unsigned long callNumber = ++g_calls;
   CommSettings settings = CurrentCommSettings();
-  if (settings.delayMs) Sleep(settings.delayMs);
+  if (ShouldDelay(settings, record)) Sleep(settings.delayMs);
 
   CriticalLock inProcess(ProcessLock());
   MutexLock lock(OutboxMutex());

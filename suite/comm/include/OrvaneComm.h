@@ -6,6 +6,8 @@
 namespace orvane_comm {
 constexpr int kDeliverOrdinal = 10;
 constexpr size_t kRecordSize = 220;
+constexpr size_t kHostOffset = 26;  // the sender's host, 16 bytes, NUL-padded when shorter
+constexpr size_t kHostSize = 16;
 constexpr int kStored = 1;
 constexpr int kRefused = 0;
 }  // namespace orvane_comm
