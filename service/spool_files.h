@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,25 @@ public:
     // Replaces a small file as a whole: written beside it, flushed, then renamed over it, so
     // that a crash leaves the old contents or the new ones.
     virtual bool Replace(const std::string& name, const std::string& bytes) = 0;
+};
+
+// Where Replace writes before it renames.
+constexpr const char* kSpoolTemporarySuffix = ".tmp";
+
+// The folder's path without trailing separators, and the paths of the names in it.
+class SpoolFolderPath {
+public:
+    // The first of the separators is the one paths are joined with.
+    SpoolFolderPath(const std::string& path, const char* separators) : m_path(path), m_separator(separators[0]) {
+        while (m_path.size() > 1 && std::strchr(separators, m_path.back()) != nullptr) m_path.pop_back();
+    }
+    const char* folder() const { return m_path.c_str(); }
+    std::string Of(const std::string& name) const { return m_path + m_separator + name; }
+    std::string TemporaryOf(const std::string& name) const { return Of(name + kSpoolTemporarySuffix); }
+
+private:
+    std::string m_path;
+    char m_separator;
 };
 
 // The folder's path as the platform spells it, with or without a trailing separator.

@@ -46,32 +46,30 @@ private:
 
 class PosixFolder : public ISpoolFolder {
 public:
-    explicit PosixFolder(const std::string& path) : m_path(path) {
-        while (m_path.size() > 1 && m_path.back() == '/') m_path.pop_back();
-    }
+    explicit PosixFolder(const std::string& path) : m_path(path, "/") {}
 
     bool Create() override {
-        if (mkdir(m_path.c_str(), 0777) == 0) return true;
+        if (mkdir(m_path.folder(), 0777) == 0) return true;
         struct stat st;
-        return errno == EEXIST && stat(m_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        return errno == EEXIST && stat(m_path.folder(), &st) == 0 && S_ISDIR(st.st_mode);
     }
     bool List(std::vector<std::string>* names) override {
         names->clear();
-        DIR* dir = opendir(m_path.c_str());
+        DIR* dir = opendir(m_path.folder());
         if (dir == nullptr) return false;
         while (dirent* entry = readdir(dir)) {
             struct stat st;
-            if (stat(PathOf(entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names->push_back(entry->d_name);
+            if (stat(m_path.Of(entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names->push_back(entry->d_name);
         }
         closedir(dir);
         return true;
     }
     std::unique_ptr<ISpoolFile> Open(const std::string& name, bool create) override {
-        int fd = open(PathOf(name).c_str(), O_RDWR | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        int fd = open(m_path.Of(name).c_str(), O_RDWR | O_APPEND | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
         if (fd < 0) return nullptr;
         return std::unique_ptr<ISpoolFile>(new PosixFile(fd));
     }
-    bool Remove(const std::string& name) override { return unlink(PathOf(name).c_str()) == 0; }
+    bool Remove(const std::string& name) override { return unlink(m_path.Of(name).c_str()) == 0; }
     bool ReadSmall(const std::string& name, std::string* bytes) override {
         std::unique_ptr<ISpoolFile> file = Open(name, false);
         std::uint64_t size = 0;
@@ -81,18 +79,16 @@ public:
         return file->ReadAt(0, &(*bytes)[0], bytes->size(), &got) && got == bytes->size();
     }
     bool Replace(const std::string& name, const std::string& bytes) override {
-        std::string temporary = PathOf(name + ".tmp");
+        std::string temporary = m_path.TemporaryOf(name);
         int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (fd < 0) return false;
         PosixFile file(fd);
         if (!file.Append(bytes.data(), bytes.size()) || !file.Flush()) return false;
-        return rename(temporary.c_str(), PathOf(name).c_str()) == 0;
+        return rename(temporary.c_str(), m_path.Of(name).c_str()) == 0;
     }
 
 private:
-    std::string PathOf(const std::string& name) const { return m_path + "/" + name; }
-
-    std::string m_path;
+    SpoolFolderPath m_path;
 };
 
 }  // namespace

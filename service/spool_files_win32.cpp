@@ -63,19 +63,17 @@ private:
 
 class Win32Folder : public ISpoolFolder {
 public:
-    explicit Win32Folder(const std::string& path) : m_path(path) {
-        while (!m_path.empty() && (m_path.back() == '\\' || m_path.back() == '/')) m_path.pop_back();
-    }
+    explicit Win32Folder(const std::string& path) : m_path(path, "\\/") {}
 
     bool Create() override {
-        if (CreateDirectoryA(m_path.c_str(), nullptr)) return true;
-        DWORD attributes = GetFileAttributesA(m_path.c_str());
+        if (CreateDirectoryA(m_path.folder(), nullptr)) return true;
+        DWORD attributes = GetFileAttributesA(m_path.folder());
         return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
     }
     bool List(std::vector<std::string>* names) override {
         names->clear();
         WIN32_FIND_DATAA found;
-        UniqueFind find(FindFirstFileA(PathOf("*").c_str(), &found));
+        UniqueFind find(FindFirstFileA(m_path.Of("*").c_str(), &found));
         if (!find) return GetLastError() == ERROR_FILE_NOT_FOUND;
         do {
             if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names->push_back(found.cFileName);
@@ -83,15 +81,15 @@ public:
         return GetLastError() == ERROR_NO_MORE_FILES;
     }
     std::unique_ptr<ISpoolFile> Open(const std::string& name, bool create) override {
-        UniqueFile file(CreateFileA(PathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+        UniqueFile file(CreateFileA(m_path.Of(name).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
                                     create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size;
         if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
         return std::unique_ptr<ISpoolFile>(new Win32File(std::move(file), static_cast<std::uint64_t>(size.QuadPart)));
     }
-    bool Remove(const std::string& name) override { return DeleteFileA(PathOf(name).c_str()) != FALSE; }
+    bool Remove(const std::string& name) override { return DeleteFileA(m_path.Of(name).c_str()) != FALSE; }
     bool ReadSmall(const std::string& name, std::string* bytes) override {
-        UniqueFile file(CreateFileA(PathOf(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+        UniqueFile file(CreateFileA(m_path.Of(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size;
         if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > static_cast<LONGLONG>(kSpoolSmallFileMaxBytes))
@@ -103,7 +101,7 @@ public:
                 got == bytes->size());
     }
     bool Replace(const std::string& name, const std::string& bytes) override {
-        std::string temporary = PathOf(name + ".tmp");
+        std::string temporary = m_path.TemporaryOf(name);
         {
             UniqueFile file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -112,14 +110,12 @@ public:
                 written != bytes.size() || !FlushFileBuffers(file.get()))
                 return false;
         }
-        return MoveFileExA(temporary.c_str(), PathOf(name).c_str(),
+        return MoveFileExA(temporary.c_str(), m_path.Of(name).c_str(),
                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
     }
 
 private:
-    std::string PathOf(const std::string& name) const { return m_path + "\\" + name; }
-
-    std::string m_path;
+    SpoolFolderPath m_path;
 };
 
 }  // namespace
