@@ -56,6 +56,7 @@ void CSpool::Reset() {
     m_cursor = 0;
     m_haveHead = false;
     m_positionDirty = false;
+    m_unreadable = 0;
     m_records = m_bytes = m_diskBytes = 0;
 }
 
@@ -89,8 +90,10 @@ SpoolOpen CSpool::Open() {
             Remove(SegmentFileName(m_name, number));  // delivered before its deletion was done
             continue;
         }
-        if (!ScanSegment(number, number == position.segment ? position.offset : 0, &found))
+        if (!ScanSegment(number, number == position.segment ? position.offset : 0, &found)) {
             ++found.unreadableFiles;
+            if (m_unreadable == 0) m_unreadable = number;
+        }
     }
     if (!m_segments.empty() && m_segments.front().number == position.segment)
         m_cursor = std::min(position.offset, m_segments.front().end);
@@ -285,6 +288,8 @@ bool CSpool::Flush() {
         SpoolPosition position;
         position.segment = m_segments.empty() ? m_nextSegment : m_segments.front().number;
         position.offset = m_segments.empty() ? 0 : m_cursor;
+        // Never past a segment that could not be read: the next run tries it again.
+        if (m_unreadable != 0 && m_unreadable <= position.segment) position = SpoolPosition{m_unreadable, 0};
         m_positionDirty = !m_folder->Replace(m_name + kStateSuffix, EncodePosition(position));
         ok = ok && !m_positionDirty;
     }

@@ -39,7 +39,8 @@ struct SpoolOpen {
     std::uint64_t records = 0;         // undelivered records
     std::uint64_t damagedRegions = 0;  // torn tails and damaged frames, each skipped
     std::uint64_t damagedBytes = 0;
-    std::uint64_t unreadableFiles = 0;  // segments that could not be read, left in place
+    // Segments that could not be read: left in place, delivered again after them at the next open.
+    std::uint64_t unreadableFiles = 0;
     bool positionLost = false;  // damaged position file: delivery starts again from the oldest record
 };
 
@@ -112,6 +113,7 @@ private:
     std::vector<unsigned char> m_head;
     bool m_positionDirty = false;
     std::vector<std::string> m_unremoved;  // delivered segments whose deletion failed: tried again
+    std::uint64_t m_unreadable = 0;        // the first segment the scan could not read, or 0
 
     std::uint64_t m_records = 0, m_bytes = 0, m_diskBytes = 0;
     std::uint64_t m_refused = 0, m_failed = 0, m_lateDamage = 0;

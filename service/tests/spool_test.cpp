@@ -46,6 +46,7 @@ public:
     struct Faults {
         bool failAppend = false;  // appends fail after writing half the buffer
         bool crashed = false;     // nothing more reaches the disk
+        std::string unreadable;   // a file that cannot be opened
     };
 
     FaultyFolder(const std::string& path, Faults* faults) : m_inner(MakeSpoolFolder(path)), m_faults(faults) {}
@@ -53,7 +54,7 @@ public:
     bool Create() override { return m_inner->Create(); }
     bool List(std::vector<std::string>* names) override { return m_inner->List(names); }
     std::unique_ptr<ISpoolFile> Open(const std::string& name, bool create) override {
-        if (m_faults->crashed && create) return nullptr;
+        if ((m_faults->crashed && create) || name == m_faults->unreadable) return nullptr;
         std::unique_ptr<ISpoolFile> file = m_inner->Open(name, create);
         if (!file) return nullptr;
         return std::unique_ptr<ISpoolFile>(new File(std::move(file), m_faults));
@@ -512,6 +513,29 @@ TEST_F(SpoolTest, FailedWriteLosesOnlyItsOwnRecord) {
     EXPECT_EQ(found.records, 5u);
     EXPECT_EQ(found.damagedRegions, 1u);
     EXPECT_EQ(Drain(*spool), Range(1, 6));
+}
+
+TEST_F(SpoolTest, UnreadableSegmentIsKeptForTheNextRun) {
+    SpoolLimits limits;
+    limits.segmentBytes = 2 * kFrame;
+    {
+        auto spool = Make(limits);
+        ASSERT_TRUE(spool->Open().ok);
+        AppendRange(*spool, 0, 6);  // segments 1, 2, 3
+    }
+    m_faults.unreadable = "srv1.00000002.spl";
+    {
+        auto spool = Make(limits);
+        SpoolOpen found = spool->Open();
+        EXPECT_EQ(found.unreadableFiles, 1u);
+        EXPECT_NE(SpoolDamageLine("srv1", found).find("1 files unreadable"), std::string::npos);
+        std::vector<int> want = {0, 1, 4, 5};
+        EXPECT_EQ(Drain(*spool), want);
+    }
+    m_faults.unreadable.clear();
+    auto spool = Make(limits);
+    EXPECT_EQ(spool->Open().unreadableFiles, 0u);
+    EXPECT_EQ(Drain(*spool), Range(2, 4));
 }
 
 TEST_F(SpoolTest, DestinationsKeepSeparateSpools) {
