@@ -109,10 +109,11 @@ bool CSpool::ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, Spoo
     Segment s;
     s.number = number;
     if (!file || !file->Size(&s.end)) return false;
-    SpoolWindow window(std::move(file), number, kSpoolReadWindowBytes);
+    // Closed before the file may be removed below.
+    std::unique_ptr<SpoolWindow> window(new SpoolWindow(std::move(file), number, kSpoolReadWindowBytes));
     for (std::uint64_t at = 0; at < s.end;) {
-        FrameFind f = FindFrame(window, at, s.end);
-        if (window.Failed()) return false;
+        FrameFind f = FindFrame(*window, at, s.end);
+        if (window->Failed()) return false;
         if (f.skipped > 0) {
             s.damagedAt.push_back(at);
             if (at >= deliveredUpTo) {
@@ -130,6 +131,7 @@ bool CSpool::ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, Spoo
         }
         at = f.at + frame;
     }
+    window.reset();
     if (s.records == s.delivered) {
         Remove(fileName);  // nothing left to deliver in it
         return true;

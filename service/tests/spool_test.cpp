@@ -538,18 +538,4 @@ TEST_F(SpoolTest, UnreadableSegmentIsKeptForTheNextRun) {
     EXPECT_EQ(Drain(*spool), Range(2, 4));
 }
 
-TEST_F(SpoolTest, DestinationsKeepSeparateSpools) {
-    auto lower = Make({}, "srv"), upper = Make({}, "SRV");
-    ASSERT_TRUE(lower->Open().ok);
-    ASSERT_TRUE(upper->Open().ok);
-    AppendRange(*lower, 0, 3);
-    AppendRange(*upper, 10, 2);
-    EXPECT_EQ(Drain(*upper), Range(10, 12));
-    lower.reset();
-    upper.reset();
-    lower = Make({}, "srv");
-    EXPECT_EQ(lower->Open().records, 3u);
-    EXPECT_EQ(Drain(*lower), Range(0, 3));
-}
-
 }  // namespace
