@@ -6,6 +6,8 @@ thread_local Lanes::Current* Lanes::t_current = nullptr;
 
 namespace {
 
+constexpr unsigned kRecheckMs = 10;
+
 std::uint64_t RingSizeFor(std::uint64_t count) {
     std::uint64_t size = 1;
     while (size < count) size <<= 1;
@@ -48,8 +50,8 @@ bool Lanes::Push(const LaneItem& item) {
     m_ring[tail & (m_ringSize - 1)] = item;
     m_tail.store(tail + 1);  // publishes the slot
     if (m_sleepers.load() > 0) {
-        WakeOne();
-    } else {
+        if (m_armed.exchange(false)) WakeOne();
+    } else if (!m_starting.load() && m_threads.load() < m_limits.maxThreads) {
         // Every thread is busy: one more, unless one is being started already (each new thread
         // starts the next while work waits, so the reader starts few).
         std::unique_lock<std::mutex> lock(m_lock);
@@ -119,6 +121,7 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
 void Lanes::Work() {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
+        bool fromReader = m_head.load() != m_tail.load();
         MoveInbox();
         if (!m_ready.empty() && m_inFlight < m_limits.maxInFlight) {
             Lane* lane = m_ready.front();
@@ -130,7 +133,11 @@ void Lanes::Work() {
             lane->inFlight.emplace_back();
             ++m_inFlight;
             MakeReady(*lane);  // to the back: senders take turns
-            StartThreadIfNeeded(lock);
+            // More to take: a sleeper takes it, else a new thread.
+            if (HasWork() && m_sleepers.load() > 0)
+                m_wake.notify_one();
+            else
+                StartThreadIfNeeded(lock);
             lock.unlock();
 
             Current current{this, lane, seq};
@@ -146,11 +153,21 @@ void Lanes::Work() {
             ForgetIfIdle(*lane);
             continue;
         }
-        // Idle: wait for work; past the linger time end, unless this is the one thread kept.
         ++m_sleepers;
-        bool work = m_wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs), [this] { return HasWork(); });
+        if (fromReader) {
+            // The reader's datagrams were all for lanes that can take no more: not ready for its
+            // wake-ups, look again a little later, so that such a burst is moved in batches and
+            // a new sender's datagrams wait this long at most.
+            m_wake.wait_for(lock, std::chrono::milliseconds(kRecheckMs));
+            --m_sleepers;
+            continue;
+        }
+        // Idle: ready for the reader's next datagram; past the linger time end, unless this is
+        // the one thread kept.
+        m_armed = true;
+        bool timedOut = m_wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs)) == std::cv_status::timeout;
         --m_sleepers;
-        if (!work && m_threads > (m_open ? 1u : 0u)) {
+        if (timedOut && !HasWork() && m_threads > (m_open ? 1u : 0u)) {
             --m_threads;
             m_drained.notify_all();
             return;

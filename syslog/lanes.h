@@ -128,6 +128,9 @@ private:
     std::atomic<std::uint64_t> m_heldBytes{0};
     std::atomic<std::uint64_t> m_pending{0};
     std::atomic<std::size_t> m_sleepers{0};
+    // Set by a thread that goes to sleep ready for work; the reader wakes a sleeper only then, once,
+    // so that a burst for lanes that cannot take more does not cost it a wake-up per datagram.
+    std::atomic<bool> m_armed{false};
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;     // work for a sleeping pool thread
@@ -135,7 +138,7 @@ private:
     std::unordered_map<std::uint32_t, Lane> m_lanes;
     std::deque<Lane*> m_ready;  // lanes with a datagram to take, in turn
     std::size_t m_inFlight = 0;
-    std::size_t m_threads = 0;
-    bool m_starting = false;
+    std::atomic<std::size_t> m_threads{0};  // written under m_lock; the reader looks without it
+    std::atomic<bool> m_starting{false};
     bool m_open = false;
 };
