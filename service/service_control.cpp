@@ -11,6 +11,8 @@ namespace {
 
 // Time for the dispatcher to send the answer of a handler that has just returned.
 constexpr DWORD kHandlerAnswerMs = 50;
+// From the dispatcher's return to the service main's: only its last report and return.
+constexpr DWORD kEndOfServiceMainMs = 10000;
 
 volatile LONG g_serviceMainEntered = 0;
 // Manual-reset: set when the service main has returned, and while no control handler runs.
@@ -120,9 +122,11 @@ bool RunServiceDispatcher() {
     char name[] = "OVSyslog";
     SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) return false;
+    // STOPPED is the service main's last report, and a handler waits for a pause at most
+    // kSettleWaitMs: neither wait is long, yet neither may hang the end of the program.
     if (InterlockedCompareExchange(&g_serviceMainEntered, 0, 0) != 0)
-        WaitForSingleObject(g_serviceMainDone, INFINITE);
-    WaitForSingleObject(g_handlerIdle, INFINITE);
+        WaitForSingleObject(g_serviceMainDone, kEndOfServiceMainMs);
+    WaitForSingleObject(g_handlerIdle, kSettleWaitMs + kEndOfServiceMainMs);
     Sleep(kHandlerAnswerMs);
     // Datagram threads may still be inside the heap or the loader. The normal exit runs DLL detach
     // code and static destructors behind those locks and can hang for ever; everything worth

@@ -37,7 +37,8 @@ void Lanes::Close() {
     m_open = false;  // idle threads end after the linger time
 }
 
-// The reader's only lock is taken when a pool thread sleeps, or when none runs at all.
+// The reader takes the lock only to wake a thread that waits ready for work, or to start one when
+// every thread is busy.
 bool Lanes::Push(const LaneItem& item) {
     if (!m_ring || m_heldCount.load() >= m_limits.maxCount ||
         m_heldBytes.load() + item.bytes > m_limits.maxBytes)
