@@ -15,6 +15,9 @@ constexpr const char* kLogWorkerThreadFailed = "Failed to create Radius handle t
 constexpr const char* kLogPortIncorrect = "Syslog properties : Port is incorrect !";
 constexpr const char* kLogSocketLibFailed = "Failed to initialize syslog Socket lib!";
 constexpr const char* kLogSocketFailed = "Failed to create syslog socket!";
+// printf format: the refused text, the bounds, the size used instead.
+constexpr const char* kLogRecvBufferRefused =
+    "Syslog properties : RecvBufferSize %s is not from %lu to %lu, %lu used !";
 
 // The directory of the program file with its trailing backslash; empty when there is none.
 std::string ProgramDirectory();

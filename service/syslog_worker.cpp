@@ -62,6 +62,12 @@ unsigned __stdcall SyslogWorker(void*) {
         SetServiceExit(ERROR_BAD_CONFIGURATION);
         return kWorkerGaveUp;
     }
+    if (const char* refused = CSyslogMinitor::getRefusedRecvBuffer()) {
+        char line[160];
+        std::snprintf(line, sizeof line, kLogRecvBufferRefused, refused, ovwin::kMinRecvBufferBytes,
+                      ovwin::kMaxRecvBufferBytes, CSyslogMinitor::getRecvBufferSize());
+        WriteErrorLog(line);
+    }
 
     int result = CSyslogMinitor::accept(OnSyslogMessage);
 

@@ -1,9 +1,35 @@
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "OVSyslog.h"
 #include "ovwin/number_text.h"
 #include "ovwin/registry_text.h"
+
+namespace {
+
+// Written by setSyslogProperty and read when accept opens its socket, on the one thread that
+// runs both.
+unsigned long g_recvBufferBytes = ovwin::kDefaultRecvBufferBytes;
+bool g_recvBufferRefused = false;
+char g_refusedRecvBuffer[64];  // enough of the refused text for the error log to show it
+
+// A refused size is no reason to stay down: the default still takes most bursts.
+void TakeRecvBuffer(const char* text) {
+    unsigned long bytes = 0;
+    g_recvBufferBytes = ovwin::kDefaultRecvBufferBytes;
+    g_recvBufferRefused = false;
+    if (ovwin::IsBlankText(text)) return;
+    if (ovwin::ParseUnsignedText(text, ovwin::kMaxRecvBufferBytes, &bytes) &&
+        bytes >= ovwin::kMinRecvBufferBytes) {
+        g_recvBufferBytes = bytes;
+        return;
+    }
+    g_recvBufferRefused = true;
+    std::snprintf(g_refusedRecvBuffer, sizeof g_refusedRecvBuffer, "%s", text);
+}
+
+}  // namespace
 
 bool CSyslogMinitor::setServiceStatus(int status) {
     char text[16];
@@ -13,6 +39,7 @@ bool CSyslogMinitor::setServiceStatus(int status) {
 }
 
 bool CSyslogMinitor::setSyslogProperty() {
+    TakeRecvBuffer(GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, ovwin::kRecvBufferValue));
     const char* text = GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, OVSYSLOG_REG_PORT);
     if (ovwin::IsBlankText(text)) {
         setRadiusPort(OVSYSLOG_DEFAULT_PORT);
@@ -23,6 +50,12 @@ bool CSyslogMinitor::setSyslogProperty() {
     if (!ovwin::ParsePortText(text, &port)) return false;
     setRadiusPort(port);
     return true;
+}
+
+unsigned long CSyslogMinitor::getRecvBufferSize() { return g_recvBufferBytes; }
+
+const char* CSyslogMinitor::getRefusedRecvBuffer() {
+    return g_recvBufferRefused ? g_refusedRecvBuffer : nullptr;
 }
 
 const char* CSyslogMinitor::GetRegInfo(HKEY root, const char* subKey, const char* valueName) {

@@ -22,7 +22,9 @@ int CUdpSocket::open(int port) {
     if (m_hSocket == INVALID_SOCKET) return SYSLOG_E_SOCKET;
     m_waitMs = 0;
 
-    int size = kReceiveBufferBytes;
+    // A burst waits here while the one reader catches up. Under Wine the host's
+    // net.core.rmem_max caps what the socket really gets.
+    int size = static_cast<int>(CSyslogMinitor::getRecvBufferSize());
     setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 
     sockaddr_in local = {};

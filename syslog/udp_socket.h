@@ -11,6 +11,7 @@ public:
     virtual ~CUdpSocket();  // leaves the socket open: the loop closes it on a stop
 
     // 0, SYSLOG_E_STARTUP, SYSLOG_E_SOCKET or SYSLOG_E_BIND. Only the low 16 bits of port count.
+    // Asks for the receive buffer that the settings loaded.
     int open(int port);
     // Bytes read (0 for an empty datagram; a longer datagram is cut to capacity) or SYSLOG_E_WAIT
     // when nothing came within the wait. A wait of 0 blocks until a datagram arrives.
@@ -25,9 +26,6 @@ private:
     int m_port = 0;
     unsigned int m_waitMs = 0;  // the receive time-out now set on the socket
 };
-
-// Enlarged so that a burst waits in the socket while the loop is busy.
-constexpr int kReceiveBufferBytes = 8 * 1024 * 1024;
 
 // Sends an empty datagram to the loopback port, so that a read blocked on it returns at once.
 void WakeReceiver(int port);

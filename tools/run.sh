@@ -29,6 +29,11 @@ quiet reg add "$key\\OVTrap" /v AuthPort /t REG_SZ /d 162 /f
 quiet reg add "$key\\StandIn\\Comm" /v OutboxDir /t REG_SZ /d "Z:${outbox//\//\\}" /f
 quiet regsvr32 /s "$bin/OrvaneComponents.dll"
 
+# The host caps the socket's receive buffer at net.core.rmem_max: grant what the service asks for.
+stored=$(ovs_wine_captured reg query "$key\\OVSyslog" /v RecvBufferSize 2>/dev/null | tr -d '\r' |
+         sed -n 's/^ *RecvBufferSize *REG_DWORD *0x\([0-9a-fA-F]\{1,8\}\)$/\1/p') || true
+tools/grant-rcvbuf "${stored:+$((16#$stored))}"
+
 ovs_wine_captured "$bin/OVSyslogSvc.exe" -i
 ovs_wine_captured sc start OVSyslog >/dev/null || true
 state() { ovs_wine_captured "$bin/svcctl.exe" OVSyslog query 2>/dev/null | tr -d '\r'; }

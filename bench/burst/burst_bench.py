@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Burst benchmark: numbered datagrams sent back to back (and 100,000 paced at high rates) from one
 Linux sender into the installed service with the suite's stand-ins, into rsyslog (imudp with the
-same 8 MiB receive buffer, to a file) and into a bare blocking-read loop under Wine (the platform's
-ceiling: one reader, nothing forwarded beside it).
+same receive buffer, to a file) and into a bare blocking-read loop under Wine with the same buffer
+(the platform's ceiling: one reader, nothing forwarded beside it).
 
-    bench/burst/run.sh [--bursts 10000,50000,100000,200000] [--paced 25000,50000,100000]
+    bench/burst/run.sh [--bursts 10000,100000,200000] [--paced 50000,100000]
                        [--paced-count 100000] [--receivers service,rsyslog,bare]
+                       [--buffers 67108864,8388608]
 
-Per burst and receiver: sent, lost (and how many of those the socket dropped), seconds from the
-first datagram sent to the last one received or forwarded, what was kept per second of those (the
-bare loop's read rate), peak threads and private bytes; first, what one round trip to the
-wineserver costs, which bounds them all. Each receiver has the machine to itself. Prints figures;
-never fails.
+One table per receive buffer: the first is the service's default (no RecvBufferSize), the others
+set RecvBufferSize. net.core.rmem_max is raised to the largest for the run and restored after.
+Per burst and receiver: sent, lost (and how many of those the socket dropped, from /proc/net/udp),
+seconds from the first datagram sent to the last one received or forwarded, what was kept per
+second of those (the bare loop's read rate), the peak the kernel held in the socket's queue
+(rx_queue), peak threads and private bytes; first, what one round trip to the wineserver costs,
+which bounds them all. Each receiver has the machine to itself. Prints figures; never fails.
 """
 import argparse
 import os
@@ -20,6 +23,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -32,11 +36,11 @@ t = None  # svctest, imported once the tree's environment is set
 
 LOCAL = "BENCH-LOCAL"
 QUIET_S = 5.0        # a receiver that has added nothing for this long is done
-LIMIT_S = 300.0      # and one that goes on this long is cut off
+LIMIT_S = 900.0      # and one that goes on this long is cut off (200,000 forwarded on a busy machine)
 SEQ = re.compile(rb"run=(\d+) seq=(\d+)")
 RSYSLOG_CONF = """global(workDirectory="{work}")
 module(load="imudp")
-input(type="imudp" address="127.0.0.1" port="{port}" rcvbufSize="8m")
+input(type="imudp" address="127.0.0.1" port="{port}" rcvbufSize="{rcvbuf}")
 template(name="raw" type="string" string="%rawmsg%\\n")
 action(type="omfile" file="{out}" template="raw" asyncWriting="off" flushOnTXEnd="on")
 """
@@ -73,6 +77,25 @@ def counter_class():
     return Counter, chain_bench.Sampler
 
 
+class QueuePeak(threading.Thread):
+    """The most bytes the kernel held in the socket's receive queue while it runs."""
+
+    def __init__(self, port):
+        super().__init__(daemon=True)
+        self.port, self.peak, self.running = port, 0, True
+        self.start()
+
+    def run(self):
+        while self.running:
+            self.peak = max(self.peak, t.unread_bytes(self.port) or 0)
+            time.sleep(0.005)
+
+    def stop(self):
+        self.running = False
+        self.join()
+        return self.peak / 1024 / 1024
+
+
 class FileReceiver:
     """The service or rsyslog: what it keeps shows up in a file."""
 
@@ -87,37 +110,42 @@ class FileReceiver:
         peaks = sampler(self.pid)
         peaks.start()
         drops_before = t.socket_drops(self.port)
+        queue = QueuePeak(self.port)
         start = time.monotonic()
         send(self.port, run)
         changed, seen = time.monotonic(), -1
         while time.monotonic() - changed < QUIET_S and time.monotonic() - start < LIMIT_S:
             time.sleep(0.2)
             now = self.counter.count(run)
-            if now != seen:
+            # While the reader empties a full socket the service forwards nothing, for longer than
+            # the quiet time: it is not done before the socket is empty.
+            if now != seen or t.unread_bytes(self.port):
                 seen, changed = now, time.monotonic()
             if seen >= count:
                 break
         peaks.running = False
         last = self.counter.last.get(run, start)
         return dict(kept=self.counter.count(run), socket=t.socket_drops(self.port) - drops_before,
-                    seconds=last - start, threads=peaks.threads, private=peaks.private / 1024)
+                    seconds=last - start, queue=queue.stop(), threads=peaks.threads,
+                    private=peaks.private / 1024)
 
 
 class BareReceiver:
-    def __init__(self, ovswine, port):
+    def __init__(self, ovswine, port, rcvbuf):
         self.name, self.port = "bare", port
-        self.rx = rb.Receiver(ovswine, "bare", port)
+        self.rx = rb.Receiver(ovswine, "bare", port, str(rcvbuf))
         self.rx.wait_ready()
 
     def measure(self, send, run, count):
         rb.drain(self.rx)
         self.rx.reset(run, count)
         drops_before = t.socket_drops(self.port)
+        queue = QueuePeak(self.port)
         start = time.monotonic()
         send(self.port, run)
         st, last, _ = rb.drain(self.rx)
         return dict(kept=st["received"], socket=t.socket_drops(self.port) - drops_before, seconds=last - start,
-                    threads=st["peak_threads"], private=st["peak_private"] / 1024 / 1024)
+                    queue=queue.stop(), threads=st["peak_threads"], private=st["peak_private"] / 1024 / 1024)
 
     def close(self):
         self.rx.close()
@@ -126,10 +154,12 @@ class BareReceiver:
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("tree", nargs="?", default=None)
-    ap.add_argument("--bursts", default="10000,50000,100000,200000")
-    ap.add_argument("--paced", default="25000,50000,100000")
+    ap.add_argument("--bursts", default="10000,100000,200000")
+    ap.add_argument("--paced", default="50000,100000")
     ap.add_argument("--paced-count", type=int, default=100000)
     ap.add_argument("--receivers", default="service,rsyslog,bare")
+    ap.add_argument("--buffers", default=f"default,{8 * 1024 * 1024}",
+                    help="receive buffers in bytes, one table each; default: the service's, no RecvBufferSize")
     args = ap.parse_args()
     rb.set_environment(args.tree or rb.default_tree())
     global t
@@ -149,41 +179,46 @@ def main():
     # What bounds every figure: the bare loop reads about one datagram per two round trips.
     trip = ovswine.run(ovswine.bin_path("receive_bench.exe"), "roundtrip").output.strip()
     print(trip or "receive_bench gave no round trip")
-    print(f"{'burst':>22} {'receiver':>8} {'sent':>7} {'lost':>7} {'at socket':>9} {'seconds':>8} "
-          f"{'kept/s':>7} {'threads':>7} {'private MiB':>11}")
+    # (bytes asked, RecvBufferSize stored: None for the default)
+    buffers = [(t.DEFAULT_RECV_BUFFER, None) if b == "default" else (int(b), int(b))
+               for b in args.buffers.split(",") if b]
     run_ids = iter(range(100, 10**6))
-    results = {}
-    with rb.RaisedRmem(rb.RMEM_TARGET):
-        for name in wanted:
-            receiver, cleanup = open_receiver(name, ovswine, work)
-            if receiver is None:
-                continue
-            try:
-                for count, rate in scenarios:
-                    run = next(run_ids)
-                    if rate:
-                        send = lambda port, run, r=rate, c=count: rb.c_send(exe, port, r, c / r, run)
-                        label = f"{count} at {rate}/s"
-                    else:
-                        send = lambda port, run, c=count: rb.c_send(exe, port, 10**9, c / 10**9, run)
-                        label = f"{count} back to back"
-                    r = receiver.measure(send, run, count)
-                    results[(label, name)] = r
-                    print(f"{label:>22} {name:>8} {count:>7} {count - r['kept']:>7} {r['socket']:>9} "
-                          f"{r['seconds']:>8.1f} {r['kept'] / max(r['seconds'], 1e-3):>7.0f} {r['threads']:>7} "
-                          f"{r['private']:>11.1f}", flush=True)
-            finally:
-                cleanup()
+    with rb.RaisedRmem(max(b for b, _ in buffers)):
+        for rcvbuf, stored in buffers:
+            setting = "the service's default" if stored is None else f"RecvBufferSize {stored}"
+            print(f"\nreceive buffer {rcvbuf / 1024 / 1024:g} MiB asked ({setting}; rsyslog and bare alike)")
+            print(f"{'burst':>22} {'receiver':>8} {'sent':>7} {'lost':>7} {'at socket':>9} {'seconds':>8} "
+                  f"{'kept/s':>7} {'queue MiB':>9} {'threads':>7} {'private MiB':>11}")
+            for name in wanted:
+                receiver, cleanup = open_receiver(name, ovswine, work, rcvbuf, stored)
+                if receiver is None:
+                    continue
+                try:
+                    for count, rate in scenarios:
+                        run = next(run_ids)
+                        if rate:
+                            send = lambda port, run, r=rate, c=count: rb.c_send(exe, port, r, c / r, run)
+                            label = f"{count} at {rate}/s"
+                        else:
+                            send = lambda port, run, c=count: rb.c_send(exe, port, 10**9, c / 10**9, run)
+                            label = f"{count} back to back"
+                        r = receiver.measure(send, run, count)
+                        print(f"{label:>22} {name:>8} {count:>7} {count - r['kept']:>7} {r['socket']:>9} "
+                              f"{r['seconds']:>8.1f} {r['kept'] / max(r['seconds'], 1e-3):>7.0f} "
+                              f"{r['queue']:>9.1f} {r['threads']:>7} {r['private']:>11.1f}", flush=True)
+                finally:
+                    cleanup()
     shutil.rmtree(work, ignore_errors=True)
 
 
-def open_receiver(name, ovswine, work):
+def open_receiver(name, ovswine, work, rcvbuf, stored):
     port = ovswine.free_udp_port()
     if name == "service":
         suite = t.Suite(LOCAL)
         t.remove_service()
         t.install()
         t.set_port(port)
+        t.set_recv_buffer(stored)
         if not t.start():
             print("the service did not start")
             return None, lambda: None
@@ -192,12 +227,13 @@ def open_receiver(name, ovswine, work):
         def cleanup():
             rx.counter.running = False
             t.remove_service()
+            t.set_recv_buffer(None)
             suite.remove()
         return rx, cleanup
     if name == "rsyslog":
         out, conf = os.path.join(work, "messages"), os.path.join(work, "rsyslog.conf")
         with open(conf, "w") as f:
-            f.write(RSYSLOG_CONF.format(work=work, port=port, out=out))
+            f.write(RSYSLOG_CONF.format(work=work, port=port, out=out, rcvbuf=rcvbuf))
         proc = subprocess.Popen(["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "pid")],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
@@ -211,7 +247,7 @@ def open_receiver(name, ovswine, work):
             proc.wait(10)
         return rx, cleanup
     if name == "bare":
-        rx = BareReceiver(ovswine, port)
+        rx = BareReceiver(ovswine, port, rcvbuf)
         return rx, rx.close
     print(f"unknown receiver {name}")
     return None, lambda: None

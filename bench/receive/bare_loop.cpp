@@ -14,11 +14,10 @@ volatile LONG g_stop = 0;
 
 void StopBareLoop() { InterlockedExchange(&g_stop, 1); }
 
-int RunBareLoop(int port, BenchState* state) {
+int RunBareLoop(int port, int bufferBytes, BenchState* state) {
     UniqueSocket s(socket(AF_INET, SOCK_DGRAM, 0));
     if (!s) return 1;
-    int size = kBareReceiveBufferBytes;
-    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferBytes), sizeof bufferBytes);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);

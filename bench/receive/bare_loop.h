@@ -4,13 +4,12 @@
 
 #include "control.h"
 #include "receive_loop.h"
-#include "udp_socket.h"
 
-// Same wait, capacity and receive buffer as the library's loop, so that only the threads differ.
+// Same wait and capacity as the library's loop, so that only the threads differ.
 constexpr unsigned int kBareWaitMs = kReceiveWaitMs;
 constexpr int kBareCapacity = kDatagramCapacity;
-constexpr int kBareReceiveBufferBytes = kReceiveBufferBytes;
 
-// Receives on the port until StopBareLoop; 0 then, 1 when the port could not be bound.
-int RunBareLoop(int port, BenchState* state);
+// Receives on the port, asking for a receive buffer of bufferBytes, until StopBareLoop; 0 then, 1
+// when the port could not be bound.
+int RunBareLoop(int port, int bufferBytes, BenchState* state);
 void StopBareLoop();

@@ -1,5 +1,6 @@
-// receive_bench library|bare PORT: receives a flood on PORT, through the receiver library or
-// through a bare loop, and answers the driver's questions on a control port that it prints.
+// receive_bench library|bare PORT [BUFFER]: receives a flood on PORT, through the receiver library
+// or through a bare loop, and answers the driver's questions on a control port that it prints.
+// BUFFER is the bare loop's receive buffer in bytes, by default the library's default.
 // receive_bench roundtrip: prints what one round trip to the wineserver costs here.
 #include <winsock2.h>
 
@@ -41,8 +42,8 @@ int RunLibrary(int port) {
     return 0;
 }
 
-int RunBare(int port) {
-    if (RunBareLoop(port, g_state) != 0) {
+int RunBare(int port, int bufferBytes) {
+    if (RunBareLoop(port, bufferBytes, g_state) != 0) {
         std::fprintf(stderr, "receive_bench: cannot bind UDP port %d (error %d)\n", port, WSAGetLastError());
         return 1;
     }
@@ -70,16 +71,16 @@ int RunRoundTrip() {
     return 0;
 }
 
-bool ParsePort(const char* text, int* port) {
+bool ParseNumber(const char* text, long min, long max, int* number) {
     char* end = nullptr;
     long value = std::strtol(text, &end, 10);
-    if (*text == '\0' || *end != '\0' || value < 1 || value > 65535) return false;
-    *port = static_cast<int>(value);
+    if (*text == '\0' || *end != '\0' || value < min || value > max) return false;
+    *number = static_cast<int>(value);
     return true;
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: receive_bench library|bare PORT  (PORT 1 to 65535)\n"
+    std::fprintf(stderr, "usage: receive_bench library|bare PORT [BUFFER]  (PORT 1 to 65535, BUFFER bytes)\n"
                          "       receive_bench roundtrip\n");
     return 2;
 }
@@ -89,9 +90,13 @@ int Usage() {
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "roundtrip") == 0) return RunRoundTrip();
     int port = 0;
-    if (argc != 3 || !ParsePort(argv[2], &port)) return Usage();
+    int bufferBytes = static_cast<int>(ovwin::kDefaultRecvBufferBytes);
+    if (argc < 3 || argc > 4 || !ParseNumber(argv[2], 1, 65535, &port)) return Usage();
     bool library = std::strcmp(argv[1], "library") == 0;
     if (!library && std::strcmp(argv[1], "bare") != 0) return Usage();
+    // The library's loop asks for its default: nothing here loads the settings.
+    const long maxBuffer = static_cast<long>(ovwin::kMaxRecvBufferBytes);
+    if (argc == 4 && (library || !ParseNumber(argv[3], 1, maxBuffer, &bufferBytes))) return Usage();
 
     WSADATA wsa;
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) {
@@ -112,7 +117,7 @@ int main(int argc, char** argv) {
     }
     std::printf("receive_bench: %s receiving on UDP port %d, control port %d\n", argv[1], port, control);
     std::fflush(stdout);
-    int result = library ? RunLibrary(port) : RunBare(port);
+    int result = library ? RunLibrary(port) : RunBare(port, bufferBytes);
     std::printf("receive_bench: stopped\n");
     std::fflush(stdout);
     return result;

@@ -31,7 +31,7 @@ KEPT_UP_DRAIN_S = 1.0         # a receiver that keeps up has read all but the la
 MIN_RATE = 50                 # the search gives up below this
 PACE_SLACK = 0.97             # below this share of the asked rate the sender, not the receiver, set it
 RMEM_PATH = "/proc/sys/net/core/rmem_max"
-RMEM_TARGET = 8 * 1024 * 1024  # what both receivers ask for in SO_RCVBUF
+RMEM_TARGET = 64 * 1024 * 1024  # what both receivers ask for in SO_RCVBUF by default
 
 
 def set_environment(tree):
@@ -62,9 +62,9 @@ def payload(run, seq):
 class Receiver:
     """receive_bench.exe under Wine with its control channel."""
 
-    def __init__(self, ovswine, mode, port):
+    def __init__(self, ovswine, mode, port, *extra):
         self.mode, self.port = mode, port
-        self.proc = ovswine.Background(ovswine.bin_path("receive_bench.exe"), mode, str(port))
+        self.proc = ovswine.Background(ovswine.bin_path("receive_bench.exe"), mode, str(port), *extra)
         if not self.proc.wait_for("control port", timeout=30):
             out = self.proc.output()
             self.proc.stop()

@@ -1,5 +1,6 @@
 """The program's console switches and their messages, against Wine's service manager."""
 import os
+import re
 import sys
 import time
 import unittest
@@ -83,6 +84,41 @@ class ConsoleTest(unittest.TestCase):
             self.assertEqual(ovswine.reg_value(t.SYSLOG_KEY, "Status"), ("REG_SZ", "102"))
         finally:
             holder.close()
+
+    def test_console_mode_asks_for_the_stored_receive_buffer_or_logs_why_not(self):
+        default = t.DEFAULT_RECV_BUFFER
+        cases = [
+            # stored value and its type (None: no value), size asked, refused text in the line
+            (None, None, default, None),
+            (65536, "REG_DWORD", 65536, None),
+            (1000, "REG_DWORD", default, "1000"),
+            ("64m", "REG_SZ", default, "64m"),
+        ]
+        line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tSyslog properties : RecvBufferSize (\S+) is not "
+                          rf"from 65536 to 1073741824, {default} used !\r\n")
+        try:
+            for stored, kind, asked, refused in cases:
+                with self.subTest(stored=stored):
+                    port = ovswine.free_udp_port()
+                    t.set_port(port)
+                    t.set_recv_buffer(stored, kind)
+                    t.clear_error_log()
+                    prog = ovswine.Background(t.PROGRAM, "-d")
+                    try:
+                        self.assertTrue(t.wait_until(lambda: t.receive_buffer(port), 20), prog.output())
+                        # What the socket got, seen from Linux: the host caps the request.
+                        self.assertEqual(t.receive_buffer(port), 2 * min(asked, t.rmem_max()))
+                    finally:
+                        prog.stop()
+                    log = t.error_log()
+                    if refused is None:
+                        self.assertEqual(log, "")
+                    else:
+                        m = line.fullmatch(log)
+                        self.assertTrue(m, log)
+                        self.assertEqual(m.group(1), refused)
+        finally:
+            t.set_recv_buffer(None)
 
     def test_console_mode_forwards(self):
         port = ovswine.free_udp_port()

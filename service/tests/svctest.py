@@ -2,6 +2,7 @@
 import contextlib
 import glob
 import os
+import re
 import shutil
 import socket
 import subprocess
@@ -20,6 +21,8 @@ LOCAL_KEY = HKLM + "\\StandIn\\LocalSystem"
 LIST_KEY = HKLM + "\\StandIn\\ServerList"
 SERVICE_KEY = "HKLM\\System\\CurrentControlSet\\Services\\OVSyslog"
 RECORD_SIZE = 220
+RECV_BUFFER = "RecvBufferSize"
+DEFAULT_RECV_BUFFER = 64 * 1024 * 1024  # what the service asks for without RecvBufferSize
 
 STOPPED, START_PENDING, STOP_PENDING, RUNNING, CONTINUE_PENDING, PAUSE_PENDING, PAUSED = range(1, 8)
 
@@ -96,6 +99,14 @@ def set_port(port):
     ovswine.reg_set(SYSLOG_KEY, "AuthPort", port)
 
 
+def set_recv_buffer(value, kind="REG_DWORD"):
+    """Stores RecvBufferSize; None removes it, so that the service asks for its default."""
+    if value is None:
+        reg_delete_value(SYSLOG_KEY, RECV_BUFFER)
+    else:
+        ovswine.reg_set(SYSLOG_KEY, RECV_BUFFER, value, kind)
+
+
 def set_servers(servers):
     if servers:
         ovswine.reg_set(LIST_KEY, "Servers", "\\0".join(servers), "REG_MULTI_SZ")
@@ -127,6 +138,7 @@ class Suite:
         self.outbox = tempfile.mkdtemp(prefix="ovs-outbox-")
         register_components()
         ovswine.reg_set(SYSLOG_KEY, "AuthPort", 514)
+        set_recv_buffer(None)
         ovswine.reg_set(COMM_KEY, "OutboxDir", ovswine.win_path(self.outbox))
         ovswine.reg_set(LOCAL_KEY, "LocalServerId", local_id)
         set_servers([])
@@ -263,6 +275,19 @@ def unread_bytes(port):
     """Bytes waiting in the receive queue of the UDP socket bound to the port, or None without one."""
     fields = _udp_socket(port)
     return int(fields[4].split(":")[1], 16) if fields else None
+
+
+def receive_buffer(port):
+    """What the system granted the UDP socket bound to the port as its receive buffer (twice what
+    was asked, capped at twice net.core.rmem_max), or None without one."""
+    r = subprocess.run(["ss", "-uamnH", f"sport = :{port}"], capture_output=True, text=True)
+    m = re.search(r"\brb(\d+)", r.stdout)
+    return int(m.group(1)) if m else None
+
+
+def rmem_max():
+    with open("/proc/sys/net/core/rmem_max") as f:
+        return int(f.read())
 
 
 def socket_drops(port):

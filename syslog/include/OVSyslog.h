@@ -87,6 +87,12 @@ public:
     // Loads AuthPort; false when it holds something that is not a UDP port.
     static bool setSyslogProperty();
 
+    // The receive buffer that setSyslogProperty loaded from RecvBufferSize for the next accept's
+    // socket (bytes; the default until then), and the stored text it refused for being no number
+    // from the minimum to the maximum (null when it refused none): the caller reports it.
+    static unsigned long getRecvBufferSize();
+    static const char* getRefusedRecvBuffer();
+
 private:
     static const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName);
     static int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,

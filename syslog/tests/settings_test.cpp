@@ -1,6 +1,7 @@
 // The service's settings in the registry: the port it binds and the status it leaves behind.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "OVSyslog.h"
@@ -94,6 +95,62 @@ TEST_F(Settings, PortStoredAsNumberIsReadAsItsValue) {
         EXPECT_EQ(CSyslogMinitor::setSyslogProperty(), c.accepted) << c.value;
         EXPECT_EQ(CSyslogMinitor::getRadiusPort(), c.port) << c.value;
     }
+}
+
+TEST_F(Settings, ReceiveBufferIsTheStoredSizeWithinBoundsElseTheDefault) {
+    constexpr unsigned long kDefault = 64ul << 20;
+    const std::string tooLong(200, '9');
+    struct {
+        int line;
+        DWORD type;  // 0: no RecvBufferSize value
+        DWORD number;
+        std::string text;
+        unsigned long size;
+        const char* refused;  // null: nothing refused
+    } cases[] = {
+        {__LINE__, 0, 0, "", kDefault, nullptr},
+        {__LINE__, REG_DWORD, 65536, "", 65536, nullptr},
+        {__LINE__, REG_DWORD, 8ul << 20, "", 8ul << 20, nullptr},
+        {__LINE__, REG_DWORD, 1ul << 30, "", 1ul << 30, nullptr},
+        {__LINE__, REG_DWORD, 65535, "", kDefault, "65535"},
+        {__LINE__, 0, 0, "", kDefault, nullptr},  // a refusal does not outlive its value
+        {__LINE__, REG_DWORD, (1ul << 30) + 1, "", kDefault, "1073741825"},
+        {__LINE__, REG_DWORD, 0, "", kDefault, "0"},
+        {__LINE__, REG_DWORD, 0xFFFFFFFFu, "", kDefault, "4294967295"},
+        {__LINE__, REG_SZ, 0, "16777216", 16ul << 20, nullptr},
+        {__LINE__, REG_SZ, 0, " ", kDefault, nullptr},
+        {__LINE__, REG_SZ, 0, "64m", kDefault, "64m"},
+        {__LINE__, REG_SZ, 0, "-65536", kDefault, "-65536"},
+        {__LINE__, REG_SZ, 0, tooLong, kDefault, ""},  // refused, its text cut short
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        if (c.type == REG_DWORD) SetRaw(ovwin::kRecvBufferValue, REG_DWORD, &c.number, sizeof c.number);
+        if (c.type == REG_SZ) SetText(ovwin::kRecvBufferValue, c.text);
+        EXPECT_TRUE(CSyslogMinitor::setSyslogProperty()) << "case at line " << c.line;
+        EXPECT_EQ(CSyslogMinitor::getRadiusPort(), 514) << "case at line " << c.line;
+        EXPECT_EQ(CSyslogMinitor::getRecvBufferSize(), c.size) << "case at line " << c.line;
+        const char* refused = CSyslogMinitor::getRefusedRecvBuffer();
+        if (c.refused == nullptr) {
+            EXPECT_EQ(refused, nullptr) << "case at line " << c.line << ": " << refused;
+        } else if (*c.refused == '\0') {
+            ASSERT_NE(refused, nullptr) << "case at line " << c.line;
+            EXPECT_EQ(std::string(refused), tooLong.substr(0, std::strlen(refused))) << "case at line " << c.line;
+            EXPECT_LT(std::strlen(refused), tooLong.size()) << "case at line " << c.line;
+        } else {
+            EXPECT_STREQ(refused, c.refused) << "case at line " << c.line;
+        }
+    }
+}
+
+TEST_F(Settings, ReceiveBufferFallsBackToTheDefaultWithoutTheKey) {
+    DWORD size = 65536;
+    SetRaw(ovwin::kRecvBufferValue, REG_DWORD, &size, sizeof size);
+    EXPECT_TRUE(CSyslogMinitor::setSyslogProperty());
+    EXPECT_EQ(CSyslogMinitor::getRecvBufferSize(), 65536u);
+    ASSERT_EQ(DeleteSyslogKey(), ERROR_SUCCESS);
+    EXPECT_TRUE(CSyslogMinitor::setSyslogProperty());
+    EXPECT_EQ(CSyslogMinitor::getRecvBufferSize(), 64ul << 20) << "no key means the default";
 }
 
 TEST_F(Settings, MissingKeyMeansTheDefaultPortAndIsNeverCreated) {

@@ -118,6 +118,49 @@ class Scripts(unittest.TestCase):
         self.assertIn("[ RUN      ] hangs.exe", r.stdout)
         self.assertIn("hangs.exe was still running after 1 s", r.stderr)
 
+    def test_run_grants_the_receive_buffer_by_raising_rmem_max_never_lowering_it(self):
+        value = os.path.join(self.dir.name, "rmem_max")
+        writes = os.path.join(self.dir.name, "sysctl.writes")
+        # Reads and writes the host's value in a file; refuses writes when told to, as for a user.
+        write(os.path.join(self.bin, "sysctl"),
+              f'#!/bin/sh\nif [ "$1" = -n ]; then cat {value}; exit; fi\n'
+              f'echo "$*" >> {writes}\n[ -n "$REFUSE" ] && {{ echo "permission denied" >&2; exit 1; }}\n'
+              f'echo "${{3#*=}}" > {value}\n')
+        mib = 1024 * 1024
+        cases = [
+            # name, host's value, stored RecvBufferSize, refuse, value after, line on stdout
+            ("default raises a small host", 4 * mib, "", False, 64 * mib,
+             f"raised net.core.rmem_max from {4 * mib} to {64 * mib}"),
+            ("stored size raises", 212992, str(8 * mib), False, 8 * mib, f"to {8 * mib} "),
+            ("larger host left alone", 512 * mib, "", False, 512 * mib, None),
+            ("equal host left alone", 8 * mib, str(8 * mib), False, 8 * mib, None),
+            ("larger host left alone for a small setting", 4 * mib, str(64 * 1024), False, 4 * mib, None),
+            ("refused setting means the default", 4 * mib, "1000", False, 64 * mib, f"to {64 * mib} "),
+            ("too large a setting means the default", 4 * mib, str(1024 * mib + 1), False, 64 * mib,
+             f"to {64 * mib} "),
+            ("not root", 4 * mib, "", True, 4 * mib, None),
+        ]
+        for name, host, stored, refuse, after, line in cases:
+            with self.subTest(name):
+                write(value, f"{host}\n", executable=False)
+                if os.path.exists(writes):
+                    os.unlink(writes)
+                env = {"REFUSE": "1"} if refuse else {}
+                r = self.run_tool([os.path.join(TOOLS, "grant-rcvbuf"), stored], **env)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(value) as f:
+                    self.assertEqual(int(f.read()), after)
+                if line:
+                    self.assertEqual(len(r.stdout.splitlines()), 1, r.stdout)
+                    self.assertIn(line, r.stdout)
+                    self.assertIn("until reboot", r.stdout)
+                else:
+                    self.assertEqual(r.stdout, "")
+                if refuse:
+                    self.assertIn("could not raise net.core.rmem_max", r.stderr)
+                if after == host and not refuse:
+                    self.assertFalse(os.path.exists(writes), "nothing may be written")
+
     def test_python_helper_refuses_an_empty_prefix(self):
         loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
         code = "import ovswine\novswine.env()\n"

@@ -8,6 +8,12 @@ constexpr const char* kSyslogKey = "Software\\Telmora\\Orvane\\OVSyslog";
 constexpr const char* kTrapKey = "Software\\Telmora\\Orvane\\OVTrap";
 constexpr const char* kPortValue = "AuthPort";
 constexpr const char* kStatusValue = "Status";
+// The UDP socket's receive buffer in bytes (REG_DWORD), which holds a burst while the one reader
+// catches up; missing means the default, a value outside the bounds is refused for the default.
+constexpr const char* kRecvBufferValue = "RecvBufferSize";
+constexpr unsigned long kDefaultRecvBufferBytes = 64ul * 1024 * 1024;
+constexpr unsigned long kMinRecvBufferBytes = 64ul * 1024;
+constexpr unsigned long kMaxRecvBufferBytes = 1024ul * 1024 * 1024;
 
 // What an empty or missing AuthPort means.
 constexpr int kDefaultSyslogPort = 514;
