@@ -87,6 +87,11 @@ def wait_until(done, timeout, every=0.1):
     return False
 
 
+# The longest a stop may take: the worker asked to end (3 s) and then ended (1 s), what it read
+# forwarded for up to 20 s, and time for the polls.
+STOP_LIMIT_S = 35
+
+
 def wait_state(want, timeout=15):
     return wait_until(lambda: state() == want, timeout)
 
