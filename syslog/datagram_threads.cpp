@@ -54,6 +54,7 @@ Lanes& TheLanes() {
         limits.maxCount = kBacklogMaxCount;
         limits.maxBytes = kBacklogMaxBytes;
         limits.lingerMs = kDatagramThreadLingerMs;
+        limits.laneWindow = kLaneWindow;
         return limits;
     }());
     return lanes;
