@@ -103,8 +103,9 @@ class BurstTest(t.PortPerTest):
             time.sleep(6)  # longer than the retries of one record
         forwarded = self.numbers("bound") + [first + n for n in self.numbers("more")]
         self.assertEqual(len(set(forwarded)), len(forwarded), "none twice")
-        # Delivery gives a record up after ten refusals: those on the datagram threads while
-        # everything was refused, a few rounds of at most 128, are the only ones missing.
+        # Delivery gives a record up after ten refusals: those the sender's lane delivered while
+        # everything was refused (one at a time, about five seconds each) are the only ones
+        # missing; 4 * 128 leaves room for a slow machine.
         self.assertLessEqual(len(forwarded), kept)
         self.assertGreaterEqual(len(forwarded), kept - 4 * 128, "every datagram kept is forwarded")
 
