@@ -9,7 +9,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import ovswine  # noqa: E402
 import svctest as t  # noqa: E402
 
-USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n"
+USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n\t-s \t show forwarding statistics.\n"
 
 
 class ConsoleTest(unittest.TestCase):
