@@ -13,7 +13,9 @@ the rate and a slow one at a tenth of it, whose every delivery the stand-in hold
 prints each sender's figures and the rate its records reached the outbox at.
 
 Per rate: sent, lost, latency from send to record (median, 99th percentile; the send time travels
-in the text) and, for the service, its peak threads and private bytes. Prints figures; never fails.
+in the text) and, for the service, the datagrams its socket dropped (the buffer was full: lost
+before the service could read them), its peak threads and private bytes. Prints figures; never
+fails.
 """
 import argparse
 import os
@@ -235,19 +237,22 @@ def main():
             return
         how = "each message to both receivers at once" if args.together else "each receiver alone, one after the other"
         print(f"{args.seconds:g} s per rate, {how}; machine: {os.cpu_count()} cores")
-        print(f"{'rate/s':>7} {'receiver':>9} {'sent':>7} {'lost':>6} {'p50 ms':>8} {'p99 ms':>8} {'threads':>8} {'private MiB':>12}")
+        print(f"{'rate/s':>7} {'receiver':>9} {'sent':>7} {'lost':>6} {'drops':>6} {'p50 ms':>8} {'p99 ms':>8} {'threads':>8} {'private MiB':>12}")
         runs = [[port, peer_port]] if args.together else [[port], [peer_port]]
         for rate in rates:
             sampler = Sampler(pid)
             sampler.start()
+            drops_before = t.socket_drops(port)
             for ports in runs:
                 sent = send(rate, args.seconds, ports)
                 time.sleep(DRAIN)
                 sampler.running = False  # the service's peak is that of its own stream
-            for name, f, extra in (("service", ours, f"{sampler.threads:>8} {sampler.private / 1024:>12.1f}"),
-                                   ("rsyslog", peer, f"{'-':>8} {'-':>12}")):
+                drops = t.socket_drops(port) - drops_before
+            for name, f, dropped, extra in (
+                    ("service", ours, drops, f"{sampler.threads:>8} {sampler.private / 1024:>12.1f}"),
+                    ("rsyslog", peer, "-", f"{'-':>8} {'-':>12}")):
                 lost, p50, p99 = figures(f, rate, sent)
-                print(f"{rate:>7} {name:>9} {sent:>7} {lost:>6} {p50:>8.1f} {p99:>8.1f} {extra}", flush=True)
+                print(f"{rate:>7} {name:>9} {sent:>7} {lost:>6} {dropped:>6} {p50:>8.1f} {p99:>8.1f} {extra}", flush=True)
         ours.running = peer.running = False
     finally:
         t.remove_service()
