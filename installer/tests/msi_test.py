@@ -15,7 +15,6 @@ import unittest
 PREFIX, MSI, NEXT_MSI, NEXT_BIN = sys.argv[1:5]
 del sys.argv[1:5]
 os.environ["OVS_WINEPREFIX"] = PREFIX
-sys.path.insert(0, os.path.join(os.environ["OVS_SOURCE"], "service", "tests"))
 import ovswine  # noqa: E402
 import svctest as t  # noqa: E402
 

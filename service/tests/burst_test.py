@@ -1,15 +1,12 @@
 """Bursts into the installed service: a whole burst read into the backlog and forwarded once each,
 in order; the backlog's bound under a delivery that refuses everything; a stop and a pause with a
 backlog."""
-import os
 import re
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ovswine  # noqa: E402
-import svctest as t  # noqa: E402
+import ovswine
+import svctest as t
 
 LOCAL = "NMS-LOCAL"
 # Four times what forwarding does and, with 30,000 datagrams, far beyond what the socket holds, yet
