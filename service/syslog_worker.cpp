@@ -6,6 +6,7 @@
 
 #include "forward.h"
 #include "ovwin/handles.h"
+#include "ovwin/registry_names.h"
 #include "log_files.h"
 #include "service_status.h"
 #include "suite.h"

@@ -4,9 +4,21 @@
 
 #include "OVSyslog.h"
 #include "ovwin/number_text.h"
+#include "ovwin/registry_names.h"
 #include "ovwin/registry_text.h"
 
 namespace {
+
+constexpr bool SameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+// The public header spells the layout out for other programs; it must say what the code reads.
+static_assert(SameText(OVSYSLOG_REG_KEY, ovwin::kSyslogKey), "OVSYSLOG_REG_KEY");
+static_assert(SameText(OVTRAP_REG_KEY, ovwin::kTrapKey), "OVTRAP_REG_KEY");
+static_assert(SameText(OVSYSLOG_REG_PORT, ovwin::kPortValue), "OVSYSLOG_REG_PORT");
+static_assert(SameText(OVSYSLOG_REG_STATUS, ovwin::kStatusValue), "OVSYSLOG_REG_STATUS");
+static_assert(OVSYSLOG_DEFAULT_PORT == ovwin::kDefaultSyslogPort, "OVSYSLOG_DEFAULT_PORT");
 
 // Written by setSyslogProperty and read when accept opens its socket, on the one thread that
 // runs both.

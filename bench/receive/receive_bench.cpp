@@ -12,6 +12,7 @@
 
 #include "OVSyslog.h"
 #include "ovwin/handles.h"
+#include "ovwin/registry_names.h"
 #include "bare_loop.h"
 #include "control.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "OVSyslog.h"
+#include "ovwin/registry_names.h"
 #include "ovwin/registry_text.h"
 
 namespace {
