@@ -2,14 +2,17 @@
 
 #include <cstdio>
 
+std::string EventLogName(const SYSTEMTIME& day) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d%02d%02d.log", day.wYear, day.wMonth, day.wDay);
+    return name;
+}
+
 CEventLog::CEventLog() {
     SYSTEMTIME created;
     GetLocalTime(&created);
-    char name[32];
-    std::snprintf(name, sizeof name, "%04d%02d%02d.log", created.wYear, created.wMonth,
-                  created.wDay);
     std::string dir = ProgramDirectory();
-    if (!dir.empty()) m_path = dir + kEventLogFolder + name;
+    if (!dir.empty()) m_path = dir + kEventLogFolder + EventLogName(created);
 }
 
 int CEventLog::Flush() {

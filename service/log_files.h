@@ -29,6 +29,9 @@ void AppendLine(const std::string& path, const std::string& line);
 
 void WriteErrorLog(const char* message);
 
+// "YYYYMMDD.log": the daily event log's file name for the day.
+std::string EventLogName(const SYSTEMTIME& day);
+
 // The daily event log: named by the program's start date, flushed by the supervision. Nothing
 // writes events into it: a flush only makes sure the day's file exists, as it always has.
 class CEventLog {
