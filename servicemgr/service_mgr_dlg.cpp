@@ -86,9 +86,11 @@ BOOL CServiceMgrDlg::OnInitDialog() {
 }
 
 BOOL CServiceMgrDlg::LoadPorts() {
-    std::string syslog = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kPortValue);
+    // A missing value and an empty one both show the default.
+    std::string syslog, trap;
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kPortValue, &syslog);
     m_editSyslogPort.SetText(syslog.empty() ? ovwin::kDefaultSyslogPortText : syslog.c_str());
-    std::string trap = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kTrapKey, ovwin::kPortValue);
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kTrapKey, ovwin::kPortValue, &trap);
     m_editTrapPort.SetText(trap.empty() ? ovwin::kDefaultTrapPortText : trap.c_str());
     return TRUE;
 }

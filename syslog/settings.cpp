@@ -1,6 +1,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "OVSyslog.h"
 #include "ovwin/number_text.h"
@@ -41,6 +42,13 @@ void TakeRecvBuffer(const char* text) {
     std::snprintf(g_refusedRecvBuffer, sizeof g_refusedRecvBuffer, "%s", text);
 }
 
+// A missing value reads as empty: both mean the default.
+std::string ReadSetting(const char* name) {
+    std::string text;
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, name, &text);
+    return text;
+}
+
 }  // namespace
 
 bool CSyslogMinitor::setServiceStatus(int status) {
@@ -51,8 +59,9 @@ bool CSyslogMinitor::setServiceStatus(int status) {
 }
 
 bool CSyslogMinitor::setSyslogProperty() {
-    TakeRecvBuffer(GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, ovwin::kRecvBufferValue));
-    const char* text = GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, OVSYSLOG_REG_PORT);
+    TakeRecvBuffer(ReadSetting(ovwin::kRecvBufferValue).c_str());
+    std::string stored = ReadSetting(ovwin::kPortValue);
+    const char* text = stored.c_str();
     if (ovwin::IsBlankText(text)) {
         setRadiusPort(OVSYSLOG_DEFAULT_PORT);
         return true;
