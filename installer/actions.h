@@ -16,7 +16,6 @@ constexpr const char* kSettingsKey = ovwin::kSyslogKey;
 constexpr const char* kPortValue = ovwin::kPortValue;
 constexpr const char* kDefaultPort = ovwin::kDefaultSyslogPortText;
 constexpr const char* kPortProperty = "SYSLOGPORT";
-constexpr const char* kErrorLogName = "OVSyslog.log";
 
 // A stop may drain for about 20 s; leave room beyond that before calling it stuck.
 constexpr DWORD kStopWaitMs = 60000;

@@ -20,9 +20,10 @@ constexpr int kNoticeSize = 256;
 constexpr const char* kBadPort =
     "The syslog UDP port must be a whole number from 1 to 65535, or empty for the default 514.\n"
     "Nothing was saved.";
-constexpr const char* kNotSaved =
-    "The syslog UDP port was not saved: the registry key "
-    "HKEY_LOCAL_MACHINE\\Software\\Telmora\\Orvane\\OVSyslog is missing or cannot be written.";
+std::string NotSavedMessage() {
+    return std::string("The syslog UDP port was not saved: the registry key HKEY_LOCAL_MACHINE\\") +
+           ovwin::kSyslogKey + " is missing or cannot be written.";
+}
 
 }  // namespace
 
@@ -126,7 +127,7 @@ void CServiceMgrDlg::OnApply() {
         return;
     }
     if (!ovwin::SetValueName(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, REG_SZ, ovwin::kPortValue, stored.c_str())) {
-        ShowMessage(kNotSaved, MB_OK | MB_ICONEXCLAMATION);
+        ShowMessage(NotSavedMessage().c_str(), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     char notice[kNoticeSize] = {};

@@ -138,7 +138,7 @@ class MsiTest(unittest.TestCase):
 
     def assertNothingInstalled(self, what):
         self.assertTrue(wait_gone(), f"{what}: the service is still there")
-        for name in OURS + ("OVSyslog.log",):
+        for name in OURS + (t.ERROR_LOG_NAME,):
             self.assertFalse(os.path.exists(os.path.join(PROGRAM_DIR, name)), f"{what}: {name} left")
         for key in ADDIN_KEYS:
             self.assertIsNone(values(key), f"{what}: {key} left")
