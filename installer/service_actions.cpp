@@ -4,6 +4,7 @@
 
 #include "actions.h"
 #include "ovwin/handles.h"
+#include "ovwin/service_wait.h"
 
 using namespace ovsetup;
 
@@ -51,21 +52,19 @@ extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
                               sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
     UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-    SERVICE_STATUS ignored;
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
-    DWORD start = GetTickCount();
-    while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitMs) {
-        Sleep(kStopPollMs);
-        if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                  reinterpret_cast<BYTE*>(&status), sizeof status, &size))
-            break;
-    }
-    DWORD left = kStopWaitMs - (GetTickCount() - start);
-    if (status.dwCurrentState == SERVICE_STOPPED &&
-        (!process || WaitForSingleObject(process.get(), left > kStopWaitMs ? 0 : left) == WAIT_OBJECT_0))
+    SERVICE_STATUS asked = {};
+    DWORD state = ControlService(service.get(), SERVICE_CONTROL_STOP, &asked) ? asked.dwCurrentState
+                                                                                 : status.dwCurrentState;
+    ULONGLONG start = GetTickCount64();
+    if (state != SERVICE_STOPPED)
+        state = ovwin::WaitWhilePending(service.get(), SERVICE_STOP_PENDING, state, kStopPolling);
+    ULONGLONG spent = GetTickCount64() - start;
+    DWORD left = spent < kStopWaitMs ? static_cast<DWORD>(kStopWaitMs - spent) : 0;
+    if (state == SERVICE_STOPPED &&
+        (!process || WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0))
         return ERROR_SUCCESS;
     return Fail(install, "OVSyslog did not stop within " + std::to_string(kStopWaitMs / 1000) +
-                             " s (state " + std::to_string(status.dwCurrentState) + ").");
+                             " s (state " + std::to_string(state) + ").");
 }
 
 // At uninstall, not at an upgrade: the service's error log beside it goes with the product.
