@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "ovtest/wait_until.h"
 #include "ovwin/handles.h"
 #include "overflow_report.h"
 #include "supervision.h"
@@ -143,17 +144,11 @@ LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 // True when the counter moves within the time.
 bool Moves(volatile LONG& counter, DWORD ms) {
     LONG before = Read(counter);
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        if (Read(counter) != before) return true;
-        Sleep(5);
-    }
-    return false;
+    return ovtest::WaitUntil([&] { return Read(counter) != before; }, std::chrono::milliseconds(ms));
 }
 
 bool WaitRunning(CWorkerSupervisor& s) {
-    for (int i = 0; i < 500 && s.request() != kRequestRun; ++i) Sleep(10);
-    return s.request() == kRequestRun;
+    return ovtest::WaitUntil([&] { return s.request() == kRequestRun; }, std::chrono::seconds(5));
 }
 
 TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
@@ -335,8 +330,7 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     ASSERT_TRUE(Moves(g_workerSteps, 2000));
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
     InterlockedExchange(&s.listening, 1);
-    DWORD start = GetTickCount();
-    while (s.started == 0 && GetTickCount() - start < 5000) Sleep(5);
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return Read(s.started) != 0; }, std::chrono::seconds(5)));
     EXPECT_EQ(s.started, 1);
     ASSERT_TRUE(s.RequestPause());
     ASSERT_TRUE(s.WaitSettled(5000));
