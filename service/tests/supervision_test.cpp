@@ -179,7 +179,6 @@ TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
         EXPECT_EQ((s.*step.request)(), step.accepted) << step.what;
         EXPECT_EQ(s.request(), step.want) << step.what;
         EXPECT_TRUE(s.WaitSettled(5000)) << step.what;
-        Sleep(20);
     }
     ASSERT_TRUE(run.Ended(20000)) << "stop must end the supervision";
     EXPECT_TRUE(run.result());
@@ -198,7 +197,8 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
         ASSERT_TRUE(s.RequestPause());
         ASSERT_TRUE(s.WaitSettled(5000)) << "the pause must be acknowledged";
         ASSERT_TRUE(s.paused());
-        // Nothing can prove that nothing happens: watch for a while.
+        // Nothing can prove that nothing happens: a timed look, longer than many of the worker's
+        // rests of 1 ms.
         LONG atPause = Read(g_workerSteps);
         Sleep(30);
         ASSERT_EQ(Read(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";

@@ -36,6 +36,8 @@ HANDLE g_gate = nullptr;  // when set, callbacks wait on it: holds datagram thre
 std::atomic<int> g_threadsStarted{0};
 std::atomic<int> g_threadsEnded{0};
 
+constexpr DWORD kHoldLimitMs = 120000;  // the longest a held callback waits for its release
+
 // Every thread the process starts passes through here, the loop's datagram threads included.
 void NTAPI CountThreads(PVOID, DWORD reason, PVOID) {
     if (reason == DLL_THREAD_ATTACH) ++g_threadsStarted;
@@ -47,7 +49,8 @@ unsigned int Collect(CSyslogMinitor* message) {
     int live = ++g_live;
     for (int peak = g_peak; live > peak && !g_peak.compare_exchange_weak(peak, live);) {
     }
-    if (g_gate != nullptr) WaitForSingleObject(g_gate, INFINITE);
+    // Bounded, so that a test that fails before its release still ends.
+    if (g_gate != nullptr) WaitForSingleObject(g_gate, kHoldLimitMs);
     char* host = message->getHost();
     char* text = message->getMessage();
     {
@@ -318,6 +321,7 @@ TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
     // Once the loop has read all of them, an unbounded loop would have started a thread for each.
     EXPECT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == kFlood; }, kWait));
     EXPECT_EQ(g_peak.load(), static_cast<int>(kLaneWindow));
+    EXPECT_EQ(ReceivedCount(), 0u) << "a held callback went on before its release";
 
     held.Release();
     EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == kFlood; }, kLongWait))
@@ -342,11 +346,13 @@ TEST_F(ReceiveLoop, ABurstGetsEveryThreadItsLaneAllows) {
     const int kBurst = 300;
     ASSERT_NE(SuspendThread(loop.handle()), static_cast<DWORD>(-1));
     for (int i = 0; i < kBurst; ++i) sender.SendTo(port, "<13> burst " + std::to_string(i));
+    EXPECT_EQ(CSyslogMinitor::getPendingCount(), 0) << "the loop read while it was held still";
     ResumeThread(loop.handle());
 
     EXPECT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == kBurst; }, kWait));
     EXPECT_TRUE(ovtest::WaitUntil([] { return g_live >= static_cast<int>(kLaneWindow); }, kWait))
         << "only " << g_live << " threads took the burst";
+    EXPECT_EQ(ReceivedCount(), 0u) << "a held callback went on before its release";
 
     held.Release();
     EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == kBurst; }, kLongWait))
