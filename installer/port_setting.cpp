@@ -13,7 +13,7 @@ using namespace ovsetup;
 namespace {
 
 UINT SetPort(const char* text) {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                                  key.put(), nullptr);
     if (error == ERROR_SUCCESS)
@@ -59,7 +59,7 @@ extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
 extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
     std::string before = ActionData(install);
     if (!before.empty() && before[0] == kHadValue) return SetPort(before.c_str() + 1);
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
         RegDeleteValueA(key.get(), kPortValue);
     return ERROR_SUCCESS;
@@ -75,7 +75,7 @@ extern "C" UINT __stdcall CheckPortFree(MSIHANDLE install) {
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return ERROR_SUCCESS;
     bool taken = false;
     {
-        UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        ovwin::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
         sockaddr_in local = {};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<u_short>(port));

@@ -10,10 +10,10 @@ using namespace ovsetup;
 
 namespace {
 
-UniqueScHandle OpenService(DWORD access) {
-    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return UniqueScHandle();
-    return UniqueScHandle(OpenServiceA(manager.get(), kServiceName, access));
+ovwin::UniqueScHandle OpenService(DWORD access) {
+    ovwin::UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return ovwin::UniqueScHandle();
+    return ovwin::UniqueScHandle(OpenServiceA(manager.get(), kServiceName, access));
 }
 
 }  // namespace
@@ -21,7 +21,7 @@ UniqueScHandle OpenService(DWORD access) {
 // After InstallServices: the image path quoted, as OVSyslogSvc.exe -i writes it. Wine's msi
 // writes it bare, and a bare path with spaces lets the manager try "C:\Program" first.
 extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
-    UniqueScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    ovwin::UniqueScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
     if (!service) return Fail(install, "OVSyslog: the service was not installed.");
     DWORD size = 0;
     QueryServiceConfigA(service.get(), nullptr, 0, &size);
@@ -44,14 +44,14 @@ extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
 // use when they are removed or replaced. Stop it here and wait for the process to end; a stop
 // may drain for a while first.
 extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
-    UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
+    ovwin::UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
     if (!service) return ERROR_SUCCESS;
     SERVICE_STATUS_PROCESS status = {};
     DWORD size = 0;
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
-    UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    ovwin::UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
     SERVICE_STATUS asked = {};
     DWORD state = ControlService(service.get(), SERVICE_CONTROL_STOP, &asked) ? asked.dwCurrentState
                                                                                  : status.dwCurrentState;

@@ -46,13 +46,13 @@ void MapAcceptResult(int result) {
 }  // namespace
 
 unsigned __stdcall SyslogWorker(void*) {
-    ComApartment com;
+    ovwin::ComApartment com;
     if (!com.ok()) {
         SetServiceExit(ERROR_DLL_INIT_FAILED);
         return kWorkerGaveUp;
     }
 
-    ComPtr serverList;
+    ovwin::ComPtr serverList;
     if (SUCCEEDED(CoCreateInstance(kServerListClass, nullptr, kSuiteClassContext, kServerListInterface,
                                    serverList.put())) &&
         serverList)
@@ -94,7 +94,7 @@ unsigned OnSyslogMessage(CSyslogMinitor* message) {
     char* text = nullptr;
     char* host = nullptr;
     {
-        ComApartment com;
+        ovwin::ComApartment com;
         if (!com.ok()) {
             delete message;
             return kMessageDropped;

@@ -15,7 +15,7 @@ constexpr DWORD kValueBufferSize = 1024;
 }  // namespace
 
 bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text) {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
@@ -54,7 +54,7 @@ int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* 
     if (type != REG_DWORD && type != REG_SZ) return 0;
     if (data == nullptr) data = "";
 
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return 0;
 
     LONG written;

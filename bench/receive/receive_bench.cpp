@@ -16,6 +16,8 @@
 #include "bare_loop.h"
 #include "control.h"
 
+using namespace ovwin;
+
 namespace {
 
 BenchState* g_state = nullptr;

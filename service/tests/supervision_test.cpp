@@ -99,7 +99,7 @@ private:
     CWorkerSupervisor& m_supervisor;
     CWorkerSupervisor::Routine m_routine;
     volatile bool m_result = false;
-    UniqueHandleT m_thread;
+    ovwin::UniqueHandleT m_thread;
 };
 
 // A supervisor whose worker listens to AskToEnd, with work left over that drains as the test says.

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+namespace ovwin {
+
 // Holds a mutex from a successful wait until the end of the scope.
 class MutexLock {
 public:
@@ -46,3 +48,5 @@ public:
 private:
     CriticalSection& m_cs;
 };
+
+}  // namespace ovwin
