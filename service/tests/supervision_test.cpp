@@ -10,6 +10,7 @@
 
 #include "ovtest/wait_until.h"
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "overflow_report.h"
 #include "supervision.h"
 
@@ -36,8 +37,8 @@ volatile LONG g_resting = 0;
 volatile LONG g_returned = 0;
 void AskToEnd() { InterlockedExchange(&g_askedToEnd, 1); }
 unsigned __stdcall ListeningWorker(void*) {
-    while (InterlockedCompareExchange(&g_askedToEnd, 0, 0) == 0) {
-        if (InterlockedCompareExchange(&g_askedToPause, 0, 0) != 0) {
+    while (ovwin::AtomicRead(g_askedToEnd) == 0) {
+        if (ovwin::AtomicRead(g_askedToPause) != 0) {
             InterlockedExchange(&g_resting, 1);
             Sleep(1);
             continue;
@@ -121,17 +122,16 @@ protected:
     }
     void AskToPause() override { InterlockedExchange(&g_askedToPause, 1); }
     void AskToContinue() override { InterlockedExchange(&g_askedToPause, 0); }
-    bool Resting() override { return Read(g_resting) != 0; }
+    bool Resting() override { return ovwin::AtomicRead(g_resting) != 0; }
     // Starts where the test says (near where 32 bits wrap, say) and runs as fast as it says.
     ULONGLONG Now() override { return m_clockStart + (GetTickCount64() - m_began) * m_clockSpeed; }
-    bool Listening() override { return Read(listening) != 0; }
-    long Pending() override { return Read(pending); }
+    bool Listening() override { return ovwin::AtomicRead(listening) != 0; }
+    long Pending() override { return ovwin::AtomicRead(pending); }
     void OnStarted() override { InterlockedIncrement(&started); }
     void OnStopProgress() override { InterlockedIncrement(&progress); }
     void OnDrainGivenUp(long left) override { InterlockedExchange(&givenUp, left); }
 
 private:
-    static LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
     const ULONGLONG m_clockStart;
     const unsigned m_clockSpeed;
     const ULONGLONG m_began;
@@ -139,12 +139,10 @@ private:
 
 constexpr ULONGLONG kNearWrap = (1ull << 32) - 700;  // a 32-bit tick count wraps within the test
 
-LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
-
 // True when the counter moves within the time.
 bool Moves(volatile LONG& counter, DWORD ms) {
-    LONG before = Read(counter);
-    return ovtest::WaitUntil([&] { return Read(counter) != before; }, std::chrono::milliseconds(ms));
+    LONG before = ovwin::AtomicRead(counter);
+    return ovtest::WaitUntil([&] { return ovwin::AtomicRead(counter) != before; }, std::chrono::milliseconds(ms));
 }
 
 bool WaitRunning(CWorkerSupervisor& s) {
@@ -199,9 +197,9 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
         ASSERT_TRUE(s.paused());
         // Nothing can prove that nothing happens: a timed look, longer than many of the worker's
         // rests of 1 ms.
-        LONG atPause = Read(g_workerSteps);
+        LONG atPause = ovwin::AtomicRead(g_workerSteps);
         Sleep(30);
-        ASSERT_EQ(Read(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";
+        ASSERT_EQ(ovwin::AtomicRead(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";
         ASSERT_TRUE(s.RequestContinue());
         ASSERT_TRUE(s.WaitSettled(5000));
         ASSERT_FALSE(s.paused());
@@ -211,7 +209,7 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
     ASSERT_TRUE(s.WaitSettled(5000));
     ASSERT_TRUE(s.RequestStop());
     ASSERT_TRUE(run.Ended(20000));
-    EXPECT_EQ(Read(g_returned), 1) << "a resting worker ends by its own return";
+    EXPECT_EQ(ovwin::AtomicRead(g_returned), 1) << "a resting worker ends by its own return";
 }
 
 // A worker that does not take the pause is not reported paused: the pause is withdrawn once its
@@ -262,8 +260,8 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         ASSERT_TRUE(s.WaitSettled(5000));
         EXPECT_LT(GetTickCount() - start, kAskedEndMs + 2000) << "a worker that does not listen is not waited for long";
         ASSERT_TRUE(run.Ended(20000));
-        EXPECT_EQ(InterlockedCompareExchange(&g_askedToEnd, 0, 0), 1) << "the worker must have been asked";
-        EXPECT_EQ(InterlockedCompareExchange(&g_returned, 0, 0), c.returns ? 1 : 0);
+        EXPECT_EQ(ovwin::AtomicRead(g_askedToEnd), 1) << "the worker must have been asked";
+        EXPECT_EQ(ovwin::AtomicRead(g_returned), c.returns ? 1 : 0);
         EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
         EXPECT_TRUE(run.result());
     }
@@ -330,7 +328,7 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     ASSERT_TRUE(Moves(g_workerSteps, 2000));
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
     InterlockedExchange(&s.listening, 1);
-    EXPECT_TRUE(ovtest::WaitUntil([&] { return Read(s.started) != 0; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.started) != 0; }, std::chrono::seconds(5)));
     EXPECT_EQ(s.started, 1);
     ASSERT_TRUE(s.RequestPause());
     ASSERT_TRUE(s.WaitSettled(5000));
