@@ -7,6 +7,7 @@
 
 #include "OVSyslog.h"
 #include "event_record.h"
+#include "forwarding.h"
 #include "ovwin/handles.h"
 #include "suite.h"
 
@@ -76,11 +77,18 @@ void RetryWait() { Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs));
 }  // namespace
 
 // Each record with up to kDeliveryAttempts attempts; the wait follows every refusal, the last too.
+// Once the service forwards through its spools, a record refused at every attempt is spooled.
 int DeliverRecords(const PreparedMessage& records) {
     int result = 0;
+    CStoreAndForward* spooling = Forwarding();
     for (const PreparedRecord& prepared : records) {
         if (!prepared.made) {
             result = 0;
+            continue;
+        }
+        if (spooling != nullptr) {
+            DeliveryOutcome outcome = spooling->Deliver(prepared.destination, prepared.record.data());
+            result = outcome == DeliveryOutcome::kDelivered ? kDelivered : 0;
             continue;
         }
         result = Attempt(prepared);

@@ -46,6 +46,7 @@ void PrintUsage() {
     SayLine(std::string(kServiceName) + ":");
     SayLine("\t-i \t install service.");
     SayLine("\t-u \t uninstall service.");
+    SayLine("\t-s \t show forwarding statistics.");
 }
 
 Switch ParseSwitch(const char* argument) {
@@ -57,6 +58,7 @@ Switch ParseSwitch(const char* argument) {
     if (is("i")) return Switch::kInstall;
     if (is("u")) return Switch::kUninstall;
     if (is("d")) return Switch::kConsole;
+    if (is("s")) return Switch::kStatistics;
     return Switch::kUsage;
 }
 

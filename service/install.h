@@ -11,5 +11,5 @@ bool UninstallService();
 void PrintUsage();
 
 // What the first argument asks for.
-enum class Switch { kUsage, kInstall, kUninstall, kConsole };
+enum class Switch { kUsage, kInstall, kUninstall, kConsole, kStatistics };
 Switch ParseSwitch(const char* argument);

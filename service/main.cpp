@@ -1,4 +1,6 @@
-// OVSyslogSvc: the service "OVSyslog", or from a console: -i install, -u uninstall, -d run here.
+// OVSyslogSvc: the service "OVSyslog", or from a console: -i install, -u uninstall, -d run here,
+// -s the counters the service last wrote.
+#include "forwarding.h"
 #include "install.h"
 #include "service_control.h"
 #include "syslog_worker.h"
@@ -16,8 +18,11 @@ int main(int argc, char** argv) {
         UninstallService();
         break;
     case Switch::kConsole:
+        StartForwarding();
         SyslogWorker(nullptr);
         break;
+    case Switch::kStatistics:
+        return PrintStatistics() ? 0 : 1;
     case Switch::kUsage:
         PrintUsage();
         break;

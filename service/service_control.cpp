@@ -3,6 +3,7 @@
 #include "OVSyslog.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
+#include "forwarding.h"
 #include "overflow_report.h"
 #include "service_status.h"
 #include "syslog_worker.h"
@@ -33,14 +34,21 @@ protected:
     long Pending() override { return CSyslogMinitor::getPendingCount(); }
     void OnStarted() override { ReportState(SERVICE_RUNNING); }
     void OnStopProgress() override { ReportProgress(); }
+    void OnStopping() override { ForwardingStopping(); }
     void OnTick() override {
-        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), request() == kRequestStop))
+        bool final = request() == kRequestStop;
+        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), final))
             WriteErrorLog(BacklogFullLine(dropped).c_str());
+        if (final || Now() - m_statisticsWritten >= kStatisticsEveryMs) {
+            WriteStatistics(CSyslogMinitor::getDroppedCount());
+            m_statisticsWritten = Now();
+        }
     }
     void OnDrainGivenUp(long left) override { WriteErrorLog(GivenUpAtStopLine(left).c_str()); }
 
 private:
     COverflowReport m_overflow;
+    ULONGLONG m_statisticsWritten = 0;
 };
 
 // So that PAUSED is reported only once the worker rests, and RUNNING once it goes on.
@@ -65,8 +73,14 @@ void RunService() {
         if (!com.ok()) {
             WriteErrorLog(kLogComFailed);
             SetServiceExit(ERROR_DLL_INIT_FAILED);
-        } else if (!ServiceSupervisor().Supervise(SyslogWorker)) {
-            SetServiceExit(ERROR_SERVICE_NO_THREAD);
+        } else {
+            StartForwarding();
+            if (!ServiceSupervisor().Supervise(SyslogWorker)) SetServiceExit(ERROR_SERVICE_NO_THREAD);
+            // What the stop spooled reaches the disk, and the counters their last values.
+            if (CurrentState() == SERVICE_STOP_PENDING) ReportProgress();
+            else ReportState(SERVICE_STOP_PENDING);
+            StopForwarding();
+            WriteStatistics(CSyslogMinitor::getDroppedCount());
         }
     }
     ReportState(SERVICE_STOPPED);

@@ -98,6 +98,7 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
         Acted(accepted);
     }
     DailyEventLog().Flush();
+    OnStopping();
     if (!workerEnded) EndWorker(worker.get());
     InterlockedExchange(&m_paused, 0);
     Drain();

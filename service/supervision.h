@@ -57,6 +57,7 @@ protected:
     virtual void OnStarted() {}
     virtual void OnTick() {}                   // about every kTickMs once started, and once at the end
     virtual void OnStopProgress() {}
+    virtual void OnStopping() {}               // the stop begins, before the worker is asked to end
     virtual void OnDrainGivenUp(long left) { (void)left; }
     // Milliseconds since some start: tests move it near the points where a 32-bit count wraps.
     virtual ULONGLONG Now() { return GetTickCount64(); }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "forward.h"
+#include "forwarding.h"
 #include "ovwin/handles.h"
 #include "ovwin/registry_names.h"
 #include "log_files.h"
@@ -91,6 +92,7 @@ void DeliverInTurn(void* context) {
 // earlier messages'.
 unsigned OnSyslogMessage(CSyslogMinitor* message) {
     if (message == nullptr) return kMessageDropped;
+    CountReceived();
     char* text = nullptr;
     char* host = nullptr;
     {

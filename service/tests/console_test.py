@@ -6,7 +6,7 @@ import unittest
 import ovswine
 import svctest as t
 
-USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n"
+USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n\t-s \t show forwarding statistics.\n"
 
 
 class ConsoleTest(unittest.TestCase):

@@ -9,7 +9,7 @@ TEST(Switches, FirstArgumentPicksTheMode) {
     } cases[] = {
         {"-i", Switch::kInstall},   {"/i", Switch::kInstall},   {"-I", Switch::kInstall},
         {"/U", Switch::kUninstall}, {"-u", Switch::kUninstall}, {"-d", Switch::kConsole},
-        {"/D", Switch::kConsole},   {"i", Switch::kUsage},      {"-x", Switch::kUsage},
+        {"/D", Switch::kConsole},   {"-s", Switch::kStatistics}, {"/S", Switch::kStatistics},   {"i", Switch::kUsage},      {"-x", Switch::kUsage},
         {"/install", Switch::kUsage}, {"-", Switch::kUsage},    {"", Switch::kUsage},
         {"--i", Switch::kUsage},    {"-ii", Switch::kUsage},    {nullptr, Switch::kUsage},
     };

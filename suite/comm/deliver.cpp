@@ -21,8 +21,9 @@ namespace {
 // Calls made by this process so far; RefuseFirst counts against it.
 std::atomic<unsigned long> g_calls{0};
 
-bool ShouldRefuse(const CommSettings& s, unsigned long callNumber) {
-  return s.refuseAll || callNumber <= s.refuseFirst;
+bool ShouldRefuse(const CommSettings& s, unsigned long callNumber, const char* destination) {
+  return s.refuseAll || callNumber <= s.refuseFirst ||
+         (!s.refuseDestination.empty() && destination && s.refuseDestination == destination);
 }
 
 // The record's host slot: 16 bytes at offset 26, NUL-padded when shorter.
@@ -68,7 +69,7 @@ extern "C" int __cdecl OrvaneDeliver(const char* destination, const unsigned cha
 
   // A record that could not be written whole (no folder, a failed write) is refused, so the
   // caller tries again.
-  bool stored = record && !ShouldRefuse(settings, callNumber) &&
+  bool stored = record && !ShouldRefuse(settings, callNumber, destination) &&
                 outbox.AppendRecord(DestinationStem(destination), record, kRecordSize);
   outbox.AppendCall(CallsLogLine(destination, stored));
   return stored ? kStored : kRefused;

@@ -114,8 +114,13 @@ def set_servers(servers):
         reg_delete_value(LIST_KEY, "Servers")
 
 
-def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host=""):
-    """The stand-in's delivery; delay_host limits the delay to the records of that host."""
+def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host="", refuse_destination=""):
+    """The stand-in's delivery; delay_host limits the delay to the records of that host, and
+    refuse_destination refuses every record for that destination."""
+    if refuse_destination:
+        ovswine.reg_set(COMM_KEY, "RefuseDestination", refuse_destination)
+    else:
+        reg_delete_value(COMM_KEY, "RefuseDestination")
     ovswine.reg_set(COMM_KEY, "RefuseFirst", refuse_first, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "RefuseAll", refuse_all, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "DelayMs", delay_ms, "REG_DWORD")
@@ -209,7 +214,7 @@ def start(want=RUNNING, timeout=20):
 
 def stop():
     s = control("stop")
-    ok = wait_state(STOPPED, 20)
+    ok = wait_state(STOPPED, STOP_LIMIT_S)
     return s, ok
 
 

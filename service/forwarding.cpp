@@ -1,0 +1,150 @@
+#include "forwarding.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "event_record.h"
+#include "forward.h"
+#include "log_files.h"
+#include "ovwin/handles.h"
+#include "ovwin/number_text.h"
+#include "ovwin/registry_names.h"
+#include "ovwin/registry_text.h"
+#include "spool_files.h"
+#include "suite.h"
+
+namespace {
+
+// The counters' value names; a destination's spool adds two values named after it.
+constexpr const char* kReceivedValue = "Received";
+constexpr const char* kForwardedValue = "Forwarded";
+constexpr const char* kRedeliveredValue = "Redelivered";
+constexpr const char* kSpooledValue = "Spooled";
+constexpr const char* kSpooledBytesValue = "SpooledBytes";
+constexpr const char* kBacklogFullValue = "DroppedBacklogFull";
+constexpr const char* kSpoolFullValue = "DroppedSpoolFull";
+constexpr const char* kGivenUpValue = "GivenUp";
+constexpr const char* kTotals[] = {kReceivedValue,    kForwardedValue,   kRedeliveredValue, kSpooledValue,
+                                   kSpooledBytesValue, kBacklogFullValue, kSpoolFullValue,   kGivenUpValue};
+
+std::atomic<std::uint64_t> g_received{0};
+
+class SuitePlatform : public IStoreForwardPlatform {
+public:
+    int Deliver(const std::string& destination, const unsigned char* record) override {
+        return OrvaneDeliver(destination.c_str(), record);
+    }
+    // The runtime's generator, never seeded, as the retries have always waited.
+    unsigned RetryWaitMs() override { return static_cast<unsigned>(std::rand() % kRetryWaitModulusMs); }
+    void Log(const std::string& line) override { WriteErrorLog(line.c_str()); }
+    std::unique_ptr<ISpoolFolder> Folder() override { return MakeSpoolFolder(ProgramDirectory() + kSpoolFolderName); }
+};
+
+// Never destroyed: datagram threads a stop gave up on may still deliver through it.
+CStoreAndForward* g_forwarding = nullptr;
+
+std::string StatisticsKey() { return std::string(ovwin::kSyslogKey) + "\\" + kStatisticsSubkey; }
+
+bool SetCount(HKEY key, const std::string& name, std::uint64_t value) {
+    return RegSetValueExA(key, name.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
+           ERROR_SUCCESS;
+}
+
+bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
+    DWORD type = 0, size = sizeof *value;
+    return RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
+           type == REG_QWORD && size == sizeof *value;
+}
+
+}  // namespace
+
+std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
+    refused->clear();
+    const char* text = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue);
+    if (ovwin::IsBlankText(text)) return kSpoolDefaultMaxBytes;
+    unsigned long bytes = 0;
+    // A DWORD's largest value stands for the 4 GiB it almost is.
+    if (ovwin::ParseUnsignedText(text, 0xFFFFFFFFul, &bytes) && bytes >= kMinSpoolMaxBytes) return bytes;
+    *refused = text;
+    return kSpoolDefaultMaxBytes;
+}
+
+void StartForwarding() {
+    if (g_forwarding != nullptr) return;
+    std::string refused;
+    SpoolLimits limits;
+    limits.maxBytes = ReadSpoolMaxBytes(&refused);
+    if (!refused.empty()) {
+        char line[200];
+        std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(), kMinSpoolMaxBytes,
+                      static_cast<unsigned long long>(limits.maxBytes));
+        WriteErrorLog(line);
+    }
+    static SuitePlatform platform;
+    g_forwarding = new CStoreAndForward(platform, limits);
+    g_forwarding->Start();
+}
+
+void ForwardingStopping() {
+    if (g_forwarding != nullptr) g_forwarding->Stopping();
+}
+
+void StopForwarding() {
+    if (g_forwarding != nullptr) g_forwarding->Stop(kSpoolStopMs);
+}
+
+CStoreAndForward* Forwarding() { return g_forwarding; }
+
+void CountReceived() { ++g_received; }
+
+bool WriteStatistics(unsigned long droppedBacklogFull) {
+    ForwardCounters c = g_forwarding != nullptr ? g_forwarding->Counters() : ForwardCounters();
+    std::uint64_t spooled = 0, spooledBytes = 0;
+    for (const SpoolCounters& s : c.spools) {
+        spooled += s.records;
+        spooledBytes += s.bytes;
+    }
+    ovwin::UniqueHkey key;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        key.put(), nullptr) != ERROR_SUCCESS)
+        return false;
+    const std::uint64_t totals[] = {g_received, c.forwarded,        c.redelivered, spooled,
+                                    spooledBytes, droppedBacklogFull, c.spoolFull,  c.givenUp};
+    bool ok = true;
+    for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
+    for (const SpoolCounters& s : c.spools) {
+        ok = SetCount(key.get(), std::string(kSpooledValue) + " " + s.destination, s.records) && ok;
+        ok = SetCount(key.get(), std::string(kSpooledBytesValue) + " " + s.destination, s.bytes) && ok;
+    }
+    return ok;
+}
+
+bool PrintStatistics() {
+    ovwin::UniqueHkey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
+        std::puts("no statistics: the service has not run here yet.");
+        return false;
+    }
+    for (const char* name : kTotals) {
+        std::uint64_t value = 0;
+        if (GetCount(key.get(), name, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
+    }
+    // Then each destination's spool, in the order the registry keeps them.
+    const std::string spooled = std::string(kSpooledValue) + " ", bytes = std::string(kSpooledBytesValue) + " ";
+    for (DWORD i = 0;; ++i) {
+        char name[16384];
+        DWORD length = sizeof name;
+        std::uint64_t value = 0;
+        DWORD type = 0, size = sizeof value;
+        LONG result = RegEnumValueA(key.get(), i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        if (result == ERROR_NO_MORE_ITEMS) break;
+        if (result != ERROR_SUCCESS || type != REG_QWORD || size != sizeof value) continue;
+        std::string n(name, length);
+        if (n.compare(0, spooled.size(), spooled) == 0 || n.compare(0, bytes.size(), bytes) == 0)
+            std::printf("%s : %llu\n", n.c_str(), static_cast<unsigned long long>(value));
+    }
+    std::fflush(stdout);
+    return true;
+}
