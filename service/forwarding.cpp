@@ -62,7 +62,9 @@ bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
     refused->clear();
-    const char* text = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue);
+    std::string stored;  // a missing value reads as empty: both mean the default
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue, &stored);
+    const char* text = stored.c_str();
     if (ovwin::IsBlankText(text)) return kSpoolDefaultMaxBytes;
     unsigned long bytes = 0;
     // A DWORD's largest value stands for the 4 GiB it almost is.
