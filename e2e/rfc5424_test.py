@@ -6,13 +6,11 @@ import logging.handlers
 import os
 import re
 import socket
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.join(os.environ["OVS_SOURCE"], "service", "tests"))
-import ovswine  # noqa: E402
-import svctest as t  # noqa: E402
+import ovswine
+import svctest as t
 
 LOCAL = "NMS-LOCAL"
 UUID = re.compile(rb"[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}")

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ovwin/registry_names.h"
+#include "ovwin/service_wait.h"
 
 namespace ovsetup {
 
@@ -16,11 +17,11 @@ constexpr const char* kSettingsKey = ovwin::kSyslogKey;
 constexpr const char* kPortValue = ovwin::kPortValue;
 constexpr const char* kDefaultPort = ovwin::kDefaultSyslogPortText;
 constexpr const char* kPortProperty = "SYSLOGPORT";
-constexpr const char* kErrorLogName = "OVSyslog.log";
 
 // A stop may drain for about 20 s; leave room beyond that before calling it stuck.
 constexpr DWORD kStopWaitMs = 60000;
 constexpr DWORD kStopPollMs = 250;
+constexpr ovwin::ServicePolling kStopPolling = {kStopPollMs, kStopWaitMs / kStopPollMs};
 
 // What the rollback of the port write restores: this prefix, then the old text; alone, no value.
 constexpr char kHadValue = '=';

@@ -11,7 +11,7 @@ namespace {
 
 UINT CallEntry(MSIHANDLE install, const char* entry) {
     std::string path = ActionData(install);
-    UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    ovwin::UniqueModule module(LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!module)
         return Fail(install, "cannot load " + path + " (error " + std::to_string(GetLastError()) + ").");
     using Entry = HRESULT(STDAPICALLTYPE*)();

@@ -2,34 +2,18 @@
 #include <winsock2.h>
 
 #include <string>
-#include <vector>
 
 #include "actions.h"
 #include "ovwin/handles.h"
 #include "ovwin/number_text.h"
+#include "ovwin/registry_text.h"
 
 using namespace ovsetup;
 
 namespace {
 
-// The stored AuthPort text; false when there is none.
-bool ReadPort(std::string* text) {
-    UniqueHkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS)
-        return false;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key.get(), kPortValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
-    std::vector<char> data(size + 1);
-    if (RegQueryValueExA(key.get(), kPortValue, nullptr, &type,
-                         reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS)
-        return false;
-    *text = data.data();
-    return true;
-}
-
 UINT SetPort(const char* text) {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                                  key.put(), nullptr);
     if (error == ERROR_SUCCESS)
@@ -48,8 +32,9 @@ extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
     if (!given.empty() && !ovwin::ParsePortText(given.c_str(), &port))
         return Fail(install, "SYSLOGPORT=\"" + given +
                                  "\" is not a UDP port: give a whole number from 1 to 65535.");
+    // As the service reads it: a REG_DWORD port is its number, not its bytes.
     std::string stored;
-    bool had = ReadPort(&stored);
+    bool had = ovwin::ReadRegText(HKEY_LOCAL_MACHINE, kSettingsKey, kPortValue, &stored);
     std::string write;
     if (!given.empty())
         write = std::to_string(port);
@@ -74,7 +59,7 @@ extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
 extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
     std::string before = ActionData(install);
     if (!before.empty() && before[0] == kHadValue) return SetPort(before.c_str() + 1);
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
         RegDeleteValueA(key.get(), kPortValue);
     return ERROR_SUCCESS;
@@ -90,7 +75,7 @@ extern "C" UINT __stdcall CheckPortFree(MSIHANDLE install) {
     if (WSAStartup(MAKEWORD(2, 2), &wsa) != 0) return ERROR_SUCCESS;
     bool taken = false;
     {
-        UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        ovwin::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
         sockaddr_in local = {};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<u_short>(port));

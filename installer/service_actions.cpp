@@ -4,15 +4,16 @@
 
 #include "actions.h"
 #include "ovwin/handles.h"
+#include "ovwin/service_wait.h"
 
 using namespace ovsetup;
 
 namespace {
 
-UniqueScHandle OpenService(DWORD access) {
-    UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
-    if (!manager) return UniqueScHandle();
-    return UniqueScHandle(OpenServiceA(manager.get(), kServiceName, access));
+ovwin::UniqueScHandle OpenService(DWORD access) {
+    ovwin::UniqueScHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return ovwin::UniqueScHandle();
+    return ovwin::UniqueScHandle(OpenServiceA(manager.get(), kServiceName, access));
 }
 
 }  // namespace
@@ -20,7 +21,7 @@ UniqueScHandle OpenService(DWORD access) {
 // After InstallServices: the image path quoted, as OVSyslogSvc.exe -i writes it. Wine's msi
 // writes it bare, and a bare path with spaces lets the manager try "C:\Program" first.
 extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
-    UniqueScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
+    ovwin::UniqueScHandle service = OpenService(SERVICE_QUERY_CONFIG | SERVICE_CHANGE_CONFIG);
     if (!service) return Fail(install, "OVSyslog: the service was not installed.");
     DWORD size = 0;
     QueryServiceConfigA(service.get(), nullptr, 0, &size);
@@ -43,29 +44,27 @@ extern "C" UINT __stdcall QuoteServicePath(MSIHANDLE install) {
 // use when they are removed or replaced. Stop it here and wait for the process to end; a stop
 // may drain for a while first.
 extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
-    UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
+    ovwin::UniqueScHandle service = OpenService(SERVICE_QUERY_STATUS | SERVICE_STOP);
     if (!service) return ERROR_SUCCESS;
     SERVICE_STATUS_PROCESS status = {};
     DWORD size = 0;
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
                               sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
-    UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-    SERVICE_STATUS ignored;
-    ControlService(service.get(), SERVICE_CONTROL_STOP, &ignored);
-    DWORD start = GetTickCount();
-    while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitMs) {
-        Sleep(kStopPollMs);
-        if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO,
-                                  reinterpret_cast<BYTE*>(&status), sizeof status, &size))
-            break;
-    }
-    DWORD left = kStopWaitMs - (GetTickCount() - start);
-    if (status.dwCurrentState == SERVICE_STOPPED &&
-        (!process || WaitForSingleObject(process.get(), left > kStopWaitMs ? 0 : left) == WAIT_OBJECT_0))
+    ovwin::UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+    SERVICE_STATUS asked = {};
+    DWORD state = ControlService(service.get(), SERVICE_CONTROL_STOP, &asked) ? asked.dwCurrentState
+                                                                                 : status.dwCurrentState;
+    ULONGLONG start = GetTickCount64();
+    if (state != SERVICE_STOPPED)
+        state = ovwin::WaitWhilePending(service.get(), SERVICE_STOP_PENDING, state, kStopPolling);
+    ULONGLONG spent = GetTickCount64() - start;
+    DWORD left = spent < kStopWaitMs ? static_cast<DWORD>(kStopWaitMs - spent) : 0;
+    if (state == SERVICE_STOPPED &&
+        (!process || WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0))
         return ERROR_SUCCESS;
     return Fail(install, "OVSyslog did not stop within " + std::to_string(kStopWaitMs / 1000) +
-                             " s (state " + std::to_string(status.dwCurrentState) + ").");
+                             " s (state " + std::to_string(state) + ").");
 }
 
 // At uninstall, not at an upgrade: the service's error log beside it goes with the product.

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 
 std::string ProgramDirectory() {
     char path[MAX_PATH] = {};
@@ -25,31 +26,19 @@ std::string ErrorLogLine(const SYSTEMTIME& t, const char* message) {
 
 namespace {
 
-// Wine does not make an append-only write atomic on its own, so this process takes turns.
-class AppendLock {
-public:
-    AppendLock() { EnterCriticalSection(Section()); }
-    ~AppendLock() { LeaveCriticalSection(Section()); }
-    AppendLock(const AppendLock&) = delete;
-    AppendLock& operator=(const AppendLock&) = delete;
-
-private:
-    struct Section_ {
-        CRITICAL_SECTION cs;
-        Section_() { InitializeCriticalSection(&cs); }
-    };
-    static CRITICAL_SECTION* Section() {
-        static Section_ section;
-        return &section.cs;
-    }
-};
+// Wine does not make an append-only write atomic on its own, so this process takes turns. Never
+// destroyed: a datagram thread may still write a line while the program ends.
+ovwin::CriticalSection& AppendTurns() {
+    static auto* turns = new ovwin::CriticalSection;
+    return *turns;
+}
 
 }  // namespace
 
 void AppendLine(const std::string& path, const std::string& line) {
-    AppendLock turn;
+    ovwin::CriticalLock turn(AppendTurns());
     // Append-only access: each write lands at the end as one piece.
-    UniqueFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    ovwin::UniqueFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     DWORD written = 0;

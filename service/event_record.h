@@ -1,5 +1,5 @@
 // The 220-byte event record handed to the suite's communication library. Pure C++: the layout is
-// a data rule and is tested natively as well.
+// a data rule, checked below as it compiles, and its filling rules are tested natively as well.
 #pragma once
 
 #include <array>
@@ -16,6 +16,17 @@ constexpr std::size_t kThirdCodeOffset = 42, kThirdCodeSize = 5;
 constexpr std::size_t kFourthCodeOffset = 47, kFourthCodeSize = 5;
 constexpr std::size_t kEventIdOffset = 52, kEventIdSize = 40;
 constexpr std::size_t kTextOffset = 92, kTextSize = 128;
+
+// The slots tile the record: no gap, no overlap, nothing past its end.
+static_assert(kFirstCodeOffset == 0, "the record starts with the first code");
+static_assert(kFirstCodeOffset + kFirstCodeSize == kSecondCodeOffset, "first code");
+static_assert(kSecondCodeOffset + kSecondCodeSize == kLocalServerOffset, "second code");
+static_assert(kLocalServerOffset + kLocalServerSize == kHostOffset, "local server");
+static_assert(kHostOffset + kHostSize == kThirdCodeOffset, "host");
+static_assert(kThirdCodeOffset + kThirdCodeSize == kFourthCodeOffset, "third code");
+static_assert(kFourthCodeOffset + kFourthCodeSize == kEventIdOffset, "fourth code");
+static_assert(kEventIdOffset + kEventIdSize == kTextOffset, "event id");
+static_assert(kTextOffset + kTextSize == kEventRecordSize, "text");
 
 constexpr const char* kFirstCode = "70";
 constexpr const char* kSecondCode = "1";

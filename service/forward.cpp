@@ -11,6 +11,8 @@
 #include "ovwin/handles.h"
 #include "suite.h"
 
+using namespace ovwin;
+
 namespace {
 
 class RpcString {

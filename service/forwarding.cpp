@@ -62,7 +62,9 @@ bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
     refused->clear();
-    const char* text = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue);
+    std::string stored;  // a missing value reads as empty: both mean the default
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue, &stored);
+    const char* text = stored.c_str();
     if (ovwin::IsBlankText(text)) return kSpoolDefaultMaxBytes;
     unsigned long bytes = 0;
     // A DWORD's largest value stands for the 4 GiB it almost is.
@@ -106,7 +108,7 @@ bool WriteStatistics(unsigned long droppedBacklogFull) {
         spooled += s.records;
         spooledBytes += s.bytes;
     }
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
@@ -122,7 +124,7 @@ bool WriteStatistics(unsigned long droppedBacklogFull) {
 }
 
 bool PrintStatistics() {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
         std::puts("no statistics: the service has not run here yet.");
         return false;

@@ -19,8 +19,8 @@ void Say(const char* text) {
 
 void SayLine(const std::string& text) { Say((text + "\n").c_str()); }
 
-UniqueScHandle OpenManager() {
-    return UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+ovwin::UniqueScHandle OpenManager() {
+    return ovwin::UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
 // Asks a running service to stop and waits a few seconds; true once it is stopped.
@@ -69,14 +69,14 @@ bool InstallService() {
         SayLine("get module file name failed.");
         return false;
     }
-    UniqueScHandle manager = OpenManager();
+    ovwin::UniqueScHandle manager = OpenManager();
     if (!manager) {
         SayLine("can't open SCM database.");
         return false;
     }
     // Quoted: with spaces in an unquoted path the manager would try each prefix as a program.
     std::string command = std::string("\"") + path + "\"";
-    UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
+    ovwin::UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
                                           SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                                           SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
                                           nullptr, nullptr, nullptr, nullptr, nullptr));
@@ -98,12 +98,12 @@ bool InstallService() {
 }
 
 bool UninstallService() {
-    UniqueScHandle manager = OpenManager();
+    ovwin::UniqueScHandle manager = OpenManager();
     if (!manager) {
         SayLine("can not open SCM database");
         return false;
     }
-    UniqueScHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
+    ovwin::UniqueScHandle service(OpenServiceA(manager.get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service) {
         manager.reset();
         SayLine(std::string("can't open service: ") + kServiceName);

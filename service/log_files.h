@@ -7,7 +7,6 @@
 
 constexpr const char* kErrorLogName = "OVSyslog.log";
 constexpr const char* kEventLogFolder = "evtlog\\";
-constexpr DWORD kEventLogBufferBytes = 0x10000;
 
 // Error-log lines.
 constexpr const char* kLogComFailed = "Failed to initialize COM !";
@@ -30,23 +29,24 @@ void AppendLine(const std::string& path, const std::string& line);
 
 void WriteErrorLog(const char* message);
 
-// The daily event log: named by the program's start date, flushed by the supervision.
+// "YYYYMMDD.log": the daily event log's file name for the day.
+std::string EventLogName(const SYSTEMTIME& day);
+
+// The daily event log: named by the program's start date, flushed by the supervision. Nothing
+// writes events into it: a flush only makes sure the day's file exists, as it always has.
 class CEventLog {
 public:
     CEventLog();
-    virtual ~CEventLog();
     CEventLog(const CEventLog&) = delete;
     CEventLog& operator=(const CEventLog&) = delete;
 
     // 0 when the file was opened, -1 when it could not be or there is no path.
     int Flush();
-    const char* path() const { return m_pszPath; }
+    // Null when the program's folder is unknown.
+    const char* path() const { return m_path.empty() ? nullptr : m_path.c_str(); }
 
 private:
-    char* m_pszPath = nullptr;
-    char* m_pBuffer = nullptr;
-    DWORD m_dwLength = 0;
-    SYSTEMTIME m_created{};
+    std::string m_path;
 };
 
 CEventLog& DailyEventLog();

@@ -8,6 +8,8 @@
 #include "service_status.h"
 #include "syslog_worker.h"
 
+using namespace ovwin;
+
 namespace {
 
 // Time for the dispatcher to send the answer of a handler that has just returned.

@@ -1,5 +1,7 @@
 #include "service_status.h"
 
+#include "ovwin/locks.h"
+
 namespace {
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
@@ -7,8 +9,6 @@ volatile LONG g_currentState = SERVICE_STOPPED;
 volatile LONG g_checkPoint = 0;
 volatile LONG g_win32Exit = NO_ERROR;
 volatile LONG g_specificExit = 0;
-
-LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
 
 bool IsPending(DWORD state) {
     return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
@@ -36,10 +36,10 @@ bool Send() {
     if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED)
         status.dwControlsAccepted = kControlsAccepted;
     if (state == SERVICE_STOPPED) {
-        status.dwWin32ExitCode = static_cast<DWORD>(Load(g_win32Exit));
-        status.dwServiceSpecificExitCode = static_cast<DWORD>(Load(g_specificExit));
+        status.dwWin32ExitCode = static_cast<DWORD>(ovwin::AtomicRead(g_win32Exit));
+        status.dwServiceSpecificExitCode = static_cast<DWORD>(ovwin::AtomicRead(g_specificExit));
     }
-    status.dwCheckPoint = static_cast<DWORD>(Load(g_checkPoint));
+    status.dwCheckPoint = static_cast<DWORD>(ovwin::AtomicRead(g_checkPoint));
     status.dwWaitHint = WaitHint(state);
     return SetServiceStatus(g_statusHandle, &status) != FALSE;
 }
@@ -48,7 +48,7 @@ bool Send() {
 
 void SetStatusHandle(SERVICE_STATUS_HANDLE handle) { g_statusHandle = handle; }
 
-DWORD CurrentState() { return static_cast<DWORD>(Load(g_currentState)); }
+DWORD CurrentState() { return static_cast<DWORD>(ovwin::AtomicRead(g_currentState)); }
 
 bool ReportState(DWORD state) {
     LONG before = InterlockedExchange(&g_currentState, static_cast<LONG>(state));

@@ -5,6 +5,8 @@
 
 #include "ovwin/handles.h"
 
+using namespace ovwin;
+
 namespace {
 
 struct FindTraits {

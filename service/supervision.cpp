@@ -5,6 +5,8 @@
 #include "ovwin/handles.h"
 #include "log_files.h"
 
+using namespace ovwin;
+
 CWorkerSupervisor::CWorkerSupervisor(DWORD drainLimitMs)
     : m_drainLimitMs(drainLimitMs),
       m_wake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),

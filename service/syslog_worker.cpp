@@ -7,6 +7,7 @@
 #include "forward.h"
 #include "forwarding.h"
 #include "ovwin/handles.h"
+#include "ovwin/registry_names.h"
 #include "log_files.h"
 #include "service_status.h"
 #include "suite.h"
@@ -46,13 +47,13 @@ void MapAcceptResult(int result) {
 }  // namespace
 
 unsigned __stdcall SyslogWorker(void*) {
-    ComApartment com;
+    ovwin::ComApartment com;
     if (!com.ok()) {
         SetServiceExit(ERROR_DLL_INIT_FAILED);
         return kWorkerGaveUp;
     }
 
-    ComPtr serverList;
+    ovwin::ComPtr serverList;
     if (SUCCEEDED(CoCreateInstance(kServerListClass, nullptr, kSuiteClassContext, kServerListInterface,
                                    serverList.put())) &&
         serverList)
@@ -95,7 +96,7 @@ unsigned OnSyslogMessage(CSyslogMinitor* message) {
     char* text = nullptr;
     char* host = nullptr;
     {
-        ComApartment com;
+        ovwin::ComApartment com;
         if (!com.ok()) {
             delete message;
             return kMessageDropped;

@@ -11,7 +11,7 @@ constexpr DWORD kMaxKeyName = 256;
 
 LONG DeleteKeyTree(HKEY parent, const char* name) {
     {
-        UniqueHkey key;
+        ovwin::UniqueHkey key;
         LONG error = RegOpenKeyExA(parent, name, 0, KEY_READ | KEY_WRITE, key.put());
         if (error != ERROR_SUCCESS) return error;
         char child[kMaxKeyName + 1];

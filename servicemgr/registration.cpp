@@ -21,7 +21,7 @@ struct LocalSystemVtbl {
 };
 
 std::string ClsidText(const CLSID& clsid) {
-    UniqueCoMem<LPOLESTR> wide;
+    ovwin::UniqueCoMem<LPOLESTR> wide;
     if (FAILED(StringFromCLSID(clsid, wide.put()))) return std::string();
     char text[64] = {};
     WideCharToMultiByte(CP_ACP, 0, wide.get(), -1, text, sizeof text, nullptr, nullptr);
@@ -29,7 +29,7 @@ std::string ClsidText(const CLSID& clsid) {
 }
 
 void SetDefault(HKEY key, const char* subKey, const char* value) {
-    UniqueHkey sub;
+    ovwin::UniqueHkey sub;
     HKEY target = key;
     if (subKey) {
         if (RegCreateKeyExA(key, subKey, 0, nullptr, 0, KEY_WRITE, nullptr, sub.put(), nullptr) !=
@@ -42,7 +42,7 @@ void SetDefault(HKEY key, const char* subKey, const char* value) {
 }
 
 LONG WriteProgId(const char* progId, const char* description, const char* clsid) {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     LONG error = RegCreateKeyExA(HKEY_CLASSES_ROOT, progId, 0, nullptr, 0, KEY_WRITE, nullptr,
                                  key.put(), nullptr);
     if (error != ERROR_SUCCESS) return error;
@@ -52,17 +52,17 @@ LONG WriteProgId(const char* progId, const char* description, const char* clsid)
 }
 
 LONG WriteClassKey(const char* description, const char* clsid, const char* path) {
-    UniqueHkey classes;
+    ovwin::UniqueHkey classes;
     LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ | KEY_WRITE, classes.put());
     if (error != ERROR_SUCCESS) return error;
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     error = RegCreateKeyExA(classes.get(), clsid, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
                             nullptr);
     if (error != ERROR_SUCCESS) return error;
     SetDefault(key.get(), nullptr, description);
     SetDefault(key.get(), "ProgID", kProgId);
     SetDefault(key.get(), "VersionIndependentProgID", kVersionIndependentProgId);
-    UniqueHkey server;
+    ovwin::UniqueHkey server;
     if (RegCreateKeyExA(key.get(), "InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
                         server.put(), nullptr) == ERROR_SUCCESS) {
         SetDefault(server.get(), nullptr, path);
@@ -93,7 +93,7 @@ HRESULT Unregister() {
         DeleteKeyTree(HKEY_CLASSES_ROOT, name);
     }
     std::string clsid = ClsidText(kClsidServiceMgr);
-    UniqueHkey classes;
+    ovwin::UniqueHkey classes;
     if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ | KEY_WRITE, classes.put()) ==
         ERROR_SUCCESS)
         DeleteKeyTree(classes.get(), clsid.c_str());
@@ -115,7 +115,7 @@ void AnnounceClasses() {
 HRESULT UnregisterTypeLibrary() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(TheModule().atl.m_hInstTypeLib, path, MAX_PATH);
-    ComPtr<ITypeLib> library;
+    ovwin::ComPtr<ITypeLib> library;
     HRESULT hr = LoadTypeLibEx(path, REGKIND_NONE, library.put());
     if (FAILED(hr)) return hr;
     TLIBATTR* attr = nullptr;

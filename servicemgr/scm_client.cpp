@@ -9,14 +9,14 @@ bool Query(SC_HANDLE service, SERVICE_STATUS* status) {
     return QueryServiceStatus(service, status) != FALSE;
 }
 
-UniqueScHandle OpenManager() {
-    return UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+ovwin::UniqueScHandle OpenManager() {
+    return ovwin::UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
 // The manager and the service opened for control, and the service's status.
 struct Controlled {
-    UniqueScHandle manager;
-    UniqueScHandle service;
+    ovwin::UniqueScHandle manager;
+    ovwin::UniqueScHandle service;
     SERVICE_STATUS status = {};
 };
 
@@ -30,9 +30,9 @@ bool OpenForControl(const char* name, Controlled* c) {
 }  // namespace
 
 DWORD QueryServiceStateOf(const char* name) {
-    UniqueScHandle manager = OpenManager();
+    ovwin::UniqueScHandle manager = OpenManager();
     if (!manager) return kServiceStateUnknown;
-    UniqueScHandle service(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
+    ovwin::UniqueScHandle service(OpenServiceA(manager.get(), name, SERVICE_QUERY_STATUS));
     if (!service) return kServiceStateUnknown;
     return ovwin::QueryState(service.get());
 }

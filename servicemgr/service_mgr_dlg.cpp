@@ -20,9 +20,10 @@ constexpr int kNoticeSize = 256;
 constexpr const char* kBadPort =
     "The syslog UDP port must be a whole number from 1 to 65535, or empty for the default 514.\n"
     "Nothing was saved.";
-constexpr const char* kNotSaved =
-    "The syslog UDP port was not saved: the registry key "
-    "HKEY_LOCAL_MACHINE\\Software\\Telmora\\Orvane\\OVSyslog is missing or cannot be written.";
+std::string NotSavedMessage() {
+    return std::string("The syslog UDP port was not saved: the registry key HKEY_LOCAL_MACHINE\\") +
+           ovwin::kSyslogKey + " is missing or cannot be written.";
+}
 
 }  // namespace
 
@@ -86,9 +87,11 @@ BOOL CServiceMgrDlg::OnInitDialog() {
 }
 
 BOOL CServiceMgrDlg::LoadPorts() {
-    std::string syslog = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kPortValue);
+    // A missing value and an empty one both show the default.
+    std::string syslog, trap;
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kPortValue, &syslog);
     m_editSyslogPort.SetText(syslog.empty() ? ovwin::kDefaultSyslogPortText : syslog.c_str());
-    std::string trap = ovwin::GetRegInfo(HKEY_LOCAL_MACHINE, ovwin::kTrapKey, ovwin::kPortValue);
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kTrapKey, ovwin::kPortValue, &trap);
     m_editTrapPort.SetText(trap.empty() ? ovwin::kDefaultTrapPortText : trap.c_str());
     return TRUE;
 }
@@ -124,7 +127,7 @@ void CServiceMgrDlg::OnApply() {
         return;
     }
     if (!ovwin::SetValueName(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, REG_SZ, ovwin::kPortValue, stored.c_str())) {
-        ShowMessage(kNotSaved, MB_OK | MB_ICONEXCLAMATION);
+        ShowMessage(NotSavedMessage().c_str(), MB_OK | MB_ICONEXCLAMATION);
         return;
     }
     char notice[kNoticeSize] = {};

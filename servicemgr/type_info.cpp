@@ -16,9 +16,9 @@ HRESULT TypeInfoHolder::Load(LCID lcid) {
     EnterCriticalSection(lock);
     HRESULT hr = S_OK;
     if (info_ == nullptr) {
-        ComPtr<ITypeLib> library;
+        ovwin::ComPtr<ITypeLib> library;
         hr = LoadRegTypeLib(*libid_, major_, minor_, lcid, library.put());
-        ComPtr<ITypeInfo> info;
+        ovwin::ComPtr<ITypeInfo> info;
         if (SUCCEEDED(hr)) hr = library->GetTypeInfoOfGuid(*iid_, info.put());
         if (SUCCEEDED(hr)) {
             hr = AtlModuleAddTermFunc(&TheModule().atl, &TypeInfoHolder::Release,

@@ -6,6 +6,7 @@
 
 #include "datagram_threads.h"
 #include "loop_control.h"
+#include "ovwin/locks.h"
 #include "udp_socket.h"
 
 int CSyslogMinitor::m_iSocketPort = OVSYSLOG_DEFAULT_PORT;
@@ -18,12 +19,10 @@ LoopControl g_control;
 volatile LONG g_listeningPort = 0;  // the bound port while accept runs, else 0
 volatile LONG g_dropped = 0;        // datagrams the full backlog had no room for, since load
 
-LONG Load(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
-
 // A request between two reads is seen at once when datagrams flow; a read blocked on an idle
 // socket is ended by an empty datagram of our own.
 void WakeLoop() {
-    LONG port = Load(g_listeningPort);
+    LONG port = ovwin::AtomicRead(g_listeningPort);
     if (port != 0) WakeReceiver(static_cast<int>(port));
 }
 
@@ -78,11 +77,11 @@ void CSyslogMinitor::setRadiusPort(int port) { m_iSocketPort = port; }
 
 int CSyslogMinitor::getRadiusPort() { return m_iSocketPort; }
 
-bool CSyslogMinitor::isListening() { return Load(g_listeningPort) != 0; }
+bool CSyslogMinitor::isListening() { return ovwin::AtomicRead(g_listeningPort) != 0; }
 
 long CSyslogMinitor::getPendingCount() {
     std::uint64_t pending = PendingDatagrams();
     return pending > LONG_MAX ? LONG_MAX : static_cast<long>(pending);
 }
 
-unsigned long CSyslogMinitor::getDroppedCount() { return static_cast<unsigned long>(Load(g_dropped)); }
+unsigned long CSyslogMinitor::getDroppedCount() { return static_cast<unsigned long>(ovwin::AtomicRead(g_dropped)); }

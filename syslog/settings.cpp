@@ -1,12 +1,25 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "OVSyslog.h"
 #include "ovwin/number_text.h"
+#include "ovwin/registry_names.h"
 #include "ovwin/registry_text.h"
 
 namespace {
+
+constexpr bool SameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+// The public header spells the layout out for other programs; it must say what the code reads.
+static_assert(SameText(OVSYSLOG_REG_KEY, ovwin::kSyslogKey), "OVSYSLOG_REG_KEY");
+static_assert(SameText(OVTRAP_REG_KEY, ovwin::kTrapKey), "OVTRAP_REG_KEY");
+static_assert(SameText(OVSYSLOG_REG_PORT, ovwin::kPortValue), "OVSYSLOG_REG_PORT");
+static_assert(SameText(OVSYSLOG_REG_STATUS, ovwin::kStatusValue), "OVSYSLOG_REG_STATUS");
+static_assert(OVSYSLOG_DEFAULT_PORT == ovwin::kDefaultSyslogPort, "OVSYSLOG_DEFAULT_PORT");
 
 // Written by setSyslogProperty and read when accept opens its socket, on the one thread that
 // runs both.
@@ -29,6 +42,13 @@ void TakeRecvBuffer(const char* text) {
     std::snprintf(g_refusedRecvBuffer, sizeof g_refusedRecvBuffer, "%s", text);
 }
 
+// A missing value reads as empty: both mean the default.
+std::string ReadSetting(const char* name) {
+    std::string text;
+    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, name, &text);
+    return text;
+}
+
 }  // namespace
 
 bool CSyslogMinitor::setServiceStatus(int status) {
@@ -39,8 +59,9 @@ bool CSyslogMinitor::setServiceStatus(int status) {
 }
 
 bool CSyslogMinitor::setSyslogProperty() {
-    TakeRecvBuffer(GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, ovwin::kRecvBufferValue));
-    const char* text = GetRegInfo(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY, OVSYSLOG_REG_PORT);
+    TakeRecvBuffer(ReadSetting(ovwin::kRecvBufferValue).c_str());
+    std::string stored = ReadSetting(ovwin::kPortValue);
+    const char* text = stored.c_str();
     if (ovwin::IsBlankText(text)) {
         setRadiusPort(OVSYSLOG_DEFAULT_PORT);
         return true;

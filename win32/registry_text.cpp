@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "ovwin/handles.h"
 
@@ -13,29 +14,38 @@ constexpr DWORD kValueBufferSize = 1024;
 
 }  // namespace
 
-const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName) {
-    // One extra byte keeps the text terminated even when the value fills the whole buffer.
-    static thread_local char text[kValueBufferSize + 1];
-    text[0] = '\0';
-
-    UniqueHkey key;
-    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return text;
-
-    char buffer[kValueBufferSize + 1] = {};
-    DWORD type = 0;
-    DWORD size = kValueBufferSize;
-    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
-                         &size) != ERROR_SUCCESS)
-        return text;
-
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text) {
+    ovwin::UniqueHkey key;
+    if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+        return false;
+    // One byte more than the value keeps a text stored without its NUL terminated.
+    std::vector<char> data(size + 1);
+    LONG read = ERROR_MORE_DATA;
+    // Someone may write a longer value between the calls; take the new size a few times.
+    for (int tries = 0; read == ERROR_MORE_DATA && tries < 4; ++tries) {
+        data.assign(size + 1, '\0');
+        read = RegQueryValueExA(key.get(), valueName, nullptr, &type,
+                                reinterpret_cast<BYTE*>(data.data()), &size);
+    }
+    if (read != ERROR_SUCCESS) return false;
     if (type == REG_DWORD && size == sizeof(DWORD)) {
         DWORD number;
-        std::memcpy(&number, buffer, sizeof number);
-        std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(number));
+        std::memcpy(&number, data.data(), sizeof number);
+        *text = std::to_string(static_cast<unsigned long>(number));
     } else {
-        std::memcpy(text, buffer, kValueBufferSize);
-        text[kValueBufferSize] = '\0';
+        *text = std::string(data.data(), strnlen(data.data(), size));
     }
+    return true;
+}
+
+const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName) {
+    static thread_local char text[kValueBufferSize + 1];
+    text[0] = '\0';
+    std::string value;
+    if (ReadRegText(root, subKey, valueName, &value) && value.size() < kValueBufferSize)
+        std::memcpy(text, value.c_str(), value.size() + 1);
     return text;
 }
 
@@ -44,7 +54,7 @@ int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* 
     if (type != REG_DWORD && type != REG_SZ) return 0;
     if (data == nullptr) data = "";
 
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_WRITE, key.put()) != ERROR_SUCCESS) return 0;
 
     LONG written;

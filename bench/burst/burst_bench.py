@@ -28,7 +28,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "bench", "chain"), os.path.join(SOURCE, "service", "tests"),
+sys.path[:0] = [os.path.join(SOURCE, "bench", "receive"), os.path.join(SOURCE, "bench", "chain"),
                 os.path.join(SOURCE, "tools", "python")]
 import run_bench as rb  # noqa: E402
 

@@ -14,6 +14,8 @@
 #include "ovwin/handles.h"
 #include "suite.h"
 
+using namespace ovwin;
+
 namespace {
 
 double NowUs() {

@@ -26,7 +26,6 @@ def main():
         os.environ["OVS_WINEARCH"] = "win32" if os.path.basename(tree) == "i686" else "win64"
         os.environ.setdefault("OVS_TOOLS", os.path.join(ROOT, "tools"))
     sys.path.insert(0, os.path.join(ROOT, "tools", "python"))
-    sys.path.insert(0, os.path.join(ROOT, "service", "tests"))
     import ovswine
     import svctest as t
 

@@ -6,6 +6,8 @@
 
 #include "ovwin/handles.h"
 
+using namespace ovwin;
+
 namespace {
 
 volatile LONG g_stop = 0;

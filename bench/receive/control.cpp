@@ -8,6 +8,8 @@
 
 #include "ovwin/handles.h"
 
+using namespace ovwin;
+
 namespace {
 
 struct Channel {

@@ -12,8 +12,11 @@
 
 #include "OVSyslog.h"
 #include "ovwin/handles.h"
+#include "ovwin/registry_names.h"
 #include "bare_loop.h"
 #include "control.h"
+
+using namespace ovwin;
 
 namespace {
 

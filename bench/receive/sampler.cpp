@@ -6,6 +6,8 @@
 
 #include "ovwin/handles.h"
 
+using namespace ovwin;
+
 namespace {
 
 std::uint64_t PrivateBytes() {

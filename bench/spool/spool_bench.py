@@ -16,7 +16,7 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [os.path.join(HERE, "..", "chain"), os.path.join(HERE, "..", "..", "service", "tests")]
+sys.path[:0] = [os.path.join(HERE, "..", "chain"), os.path.join(HERE, "..", "..", "tools", "python")]
 import ovswine  # noqa: E402
 import svctest as t  # noqa: E402
 from chain_bench import Follower, records, send  # noqa: E402

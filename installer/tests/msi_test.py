@@ -15,7 +15,6 @@ import unittest
 PREFIX, MSI, NEXT_MSI, NEXT_BIN = sys.argv[1:5]
 del sys.argv[1:5]
 os.environ["OVS_WINEPREFIX"] = PREFIX
-sys.path.insert(0, os.path.join(os.environ["OVS_SOURCE"], "service", "tests"))
 import ovswine  # noqa: E402
 import svctest as t  # noqa: E402
 
@@ -139,7 +138,7 @@ class MsiTest(unittest.TestCase):
 
     def assertNothingInstalled(self, what):
         self.assertTrue(wait_gone(), f"{what}: the service is still there")
-        for name in OURS + ("OVSyslog.log",):
+        for name in OURS + (t.ERROR_LOG_NAME,):
             self.assertFalse(os.path.exists(os.path.join(PROGRAM_DIR, name)), f"{what}: {name} left")
         for key in ADDIN_KEYS:
             self.assertIsNone(values(key), f"{what}: {key} left")

@@ -1,13 +1,10 @@
 """The program's console switches and their messages, against Wine's service manager."""
-import os
 import re
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ovswine  # noqa: E402
-import svctest as t  # noqa: E402
+import ovswine
+import svctest as t
 
 USAGE = "OVSyslog:\n\t-i \t install service.\n\t-u \t uninstall service.\n\t-s \t show forwarding statistics.\n"
 

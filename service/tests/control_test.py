@@ -1,13 +1,10 @@
 """The running service under Wine's service manager: its states, pause and continue, stop, and the
 ways its worker gives up, each checked the way an operator would see them."""
-import os
-import sys
 import time
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import ovswine  # noqa: E402
-import svctest as t  # noqa: E402
+import ovswine
+import svctest as t
 
 LOCAL = "NMS-LOCAL"
 ERROR_SERVICE_SPECIFIC_ERROR = 1066

@@ -74,15 +74,4 @@ TEST(EventRecord, NullTextsCountAsEmpty) {
     EXPECT_EQ(r[0], '7');
 }
 
-TEST(EventRecord, SlotsTileTheRecord) {
-    EXPECT_EQ(kFirstCodeOffset + kFirstCodeSize, kSecondCodeOffset);
-    EXPECT_EQ(kSecondCodeOffset + kSecondCodeSize, kLocalServerOffset);
-    EXPECT_EQ(kLocalServerOffset + kLocalServerSize, kHostOffset);
-    EXPECT_EQ(kHostOffset + kHostSize, kThirdCodeOffset);
-    EXPECT_EQ(kThirdCodeOffset + kThirdCodeSize, kFourthCodeOffset);
-    EXPECT_EQ(kFourthCodeOffset + kFourthCodeSize, kEventIdOffset);
-    EXPECT_EQ(kEventIdOffset + kEventIdSize, kTextOffset);
-    EXPECT_EQ(kTextOffset + kTextSize, kEventRecordSize);
-}
-
 }  // namespace

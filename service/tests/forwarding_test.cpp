@@ -11,7 +11,7 @@ namespace {
 
 // type 0: the value is missing.
 void Store(DWORD type, DWORD number, const std::string& text) {
-    UniqueHkey key;
+    ovwin::UniqueHkey key;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
                               nullptr),
               ERROR_SUCCESS);

@@ -90,14 +90,32 @@ TEST(ErrorLog, NullMessageWritesNothing) {
     EXPECT_EQ(ReadAll(log), before);
 }
 
-TEST(EventLog, PathIsDateUnderEvtlog) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char name[32];
-    snprintf(name, sizeof name, "%04d%02d%02d.log", now.wYear, now.wMonth, now.wDay);
+TEST(EventLog, NameIsTheDayWithFourDigitYearAndTwoDigitMonthAndDay) {
+    const struct {
+        WORD year, month, day;
+        const char* name;
+    } cases[] = {
+        {2008, 12, 17, "20081217.log"},
+        {2024, 1, 2, "20240102.log"},
+        {987, 3, 4, "09870304.log"},
+        {2099, 12, 31, "20991231.log"},
+    };
+    for (const auto& c : cases) {
+        SYSTEMTIME day = {};
+        day.wYear = c.year, day.wMonth = c.month, day.wDay = c.day, day.wHour = 23;
+        EXPECT_EQ(EventLogName(day), c.name);
+    }
+}
+
+TEST(EventLog, PathIsADayNameUnderEvtlog) {
     CEventLog log;
     ASSERT_NE(log.path(), nullptr);
-    EXPECT_EQ(std::string(log.path()), ProgramDirectory() + "evtlog\\" + name);
+    std::string path = log.path(), folder = ProgramDirectory() + "evtlog\\";
+    ASSERT_EQ(path.rfind(folder, 0), 0u) << path;
+    std::string name = path.substr(folder.size());
+    ASSERT_EQ(name.size(), 12u) << name;
+    EXPECT_EQ(name.find_first_not_of("0123456789"), 8u) << name;
+    EXPECT_EQ(name.substr(8), ".log");
 }
 
 TEST(EventLog, FlushNeedsTheFolderAndCreatesAnEmptyFile) {

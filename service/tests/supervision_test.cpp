@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "ovtest/wait_until.h"
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "overflow_report.h"
 #include "supervision.h"
 
@@ -35,8 +37,8 @@ volatile LONG g_resting = 0;
 volatile LONG g_returned = 0;
 void AskToEnd() { InterlockedExchange(&g_askedToEnd, 1); }
 unsigned __stdcall ListeningWorker(void*) {
-    while (InterlockedCompareExchange(&g_askedToEnd, 0, 0) == 0) {
-        if (InterlockedCompareExchange(&g_askedToPause, 0, 0) != 0) {
+    while (ovwin::AtomicRead(g_askedToEnd) == 0) {
+        if (ovwin::AtomicRead(g_askedToPause) != 0) {
             InterlockedExchange(&g_resting, 1);
             Sleep(1);
             continue;
@@ -98,7 +100,7 @@ private:
     CWorkerSupervisor& m_supervisor;
     CWorkerSupervisor::Routine m_routine;
     volatile bool m_result = false;
-    UniqueHandleT m_thread;
+    ovwin::UniqueHandleT m_thread;
 };
 
 // A supervisor whose worker listens to AskToEnd, with work left over that drains as the test says.
@@ -120,17 +122,16 @@ protected:
     }
     void AskToPause() override { InterlockedExchange(&g_askedToPause, 1); }
     void AskToContinue() override { InterlockedExchange(&g_askedToPause, 0); }
-    bool Resting() override { return Read(g_resting) != 0; }
+    bool Resting() override { return ovwin::AtomicRead(g_resting) != 0; }
     // Starts where the test says (near where 32 bits wrap, say) and runs as fast as it says.
     ULONGLONG Now() override { return m_clockStart + (GetTickCount64() - m_began) * m_clockSpeed; }
-    bool Listening() override { return Read(listening) != 0; }
-    long Pending() override { return Read(pending); }
+    bool Listening() override { return ovwin::AtomicRead(listening) != 0; }
+    long Pending() override { return ovwin::AtomicRead(pending); }
     void OnStarted() override { InterlockedIncrement(&started); }
     void OnStopProgress() override { InterlockedIncrement(&progress); }
     void OnDrainGivenUp(long left) override { InterlockedExchange(&givenUp, left); }
 
 private:
-    static LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
     const ULONGLONG m_clockStart;
     const unsigned m_clockSpeed;
     const ULONGLONG m_began;
@@ -138,22 +139,14 @@ private:
 
 constexpr ULONGLONG kNearWrap = (1ull << 32) - 700;  // a 32-bit tick count wraps within the test
 
-LONG Read(volatile LONG& v) { return InterlockedCompareExchange(&v, 0, 0); }
-
 // True when the counter moves within the time.
 bool Moves(volatile LONG& counter, DWORD ms) {
-    LONG before = Read(counter);
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
-        if (Read(counter) != before) return true;
-        Sleep(5);
-    }
-    return false;
+    LONG before = ovwin::AtomicRead(counter);
+    return ovtest::WaitUntil([&] { return ovwin::AtomicRead(counter) != before; }, std::chrono::milliseconds(ms));
 }
 
 bool WaitRunning(CWorkerSupervisor& s) {
-    for (int i = 0; i < 500 && s.request() != kRequestRun; ++i) Sleep(10);
-    return s.request() == kRequestRun;
+    return ovtest::WaitUntil([&] { return s.request() == kRequestRun; }, std::chrono::seconds(5));
 }
 
 TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
@@ -184,7 +177,6 @@ TEST(Supervision, RequestsChangeOnlyFromTheStatesThatAllowThem) {
         EXPECT_EQ((s.*step.request)(), step.accepted) << step.what;
         EXPECT_EQ(s.request(), step.want) << step.what;
         EXPECT_TRUE(s.WaitSettled(5000)) << step.what;
-        Sleep(20);
     }
     ASSERT_TRUE(run.Ended(20000)) << "stop must end the supervision";
     EXPECT_TRUE(run.result());
@@ -203,10 +195,11 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
         ASSERT_TRUE(s.RequestPause());
         ASSERT_TRUE(s.WaitSettled(5000)) << "the pause must be acknowledged";
         ASSERT_TRUE(s.paused());
-        // Nothing can prove that nothing happens: watch for a while.
-        LONG atPause = Read(g_workerSteps);
+        // Nothing can prove that nothing happens: a timed look, longer than many of the worker's
+        // rests of 1 ms.
+        LONG atPause = ovwin::AtomicRead(g_workerSteps);
         Sleep(30);
-        ASSERT_EQ(Read(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";
+        ASSERT_EQ(ovwin::AtomicRead(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";
         ASSERT_TRUE(s.RequestContinue());
         ASSERT_TRUE(s.WaitSettled(5000));
         ASSERT_FALSE(s.paused());
@@ -216,7 +209,7 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
     ASSERT_TRUE(s.WaitSettled(5000));
     ASSERT_TRUE(s.RequestStop());
     ASSERT_TRUE(run.Ended(20000));
-    EXPECT_EQ(Read(g_returned), 1) << "a resting worker ends by its own return";
+    EXPECT_EQ(ovwin::AtomicRead(g_returned), 1) << "a resting worker ends by its own return";
 }
 
 // A worker that does not take the pause is not reported paused: the pause is withdrawn once its
@@ -267,8 +260,8 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         ASSERT_TRUE(s.WaitSettled(5000));
         EXPECT_LT(GetTickCount() - start, kAskedEndMs + 2000) << "a worker that does not listen is not waited for long";
         ASSERT_TRUE(run.Ended(20000));
-        EXPECT_EQ(InterlockedCompareExchange(&g_askedToEnd, 0, 0), 1) << "the worker must have been asked";
-        EXPECT_EQ(InterlockedCompareExchange(&g_returned, 0, 0), c.returns ? 1 : 0);
+        EXPECT_EQ(ovwin::AtomicRead(g_askedToEnd), 1) << "the worker must have been asked";
+        EXPECT_EQ(ovwin::AtomicRead(g_returned), c.returns ? 1 : 0);
         EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
         EXPECT_TRUE(run.result());
     }
@@ -335,8 +328,7 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     ASSERT_TRUE(Moves(g_workerSteps, 2000));
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
     InterlockedExchange(&s.listening, 1);
-    DWORD start = GetTickCount();
-    while (s.started == 0 && GetTickCount() - start < 5000) Sleep(5);
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.started) != 0; }, std::chrono::seconds(5)));
     EXPECT_EQ(s.started, 1);
     ASSERT_TRUE(s.RequestPause());
     ASSERT_TRUE(s.WaitSettled(5000));

@@ -2,16 +2,18 @@
 
 #include <objbase.h>
 
+#include <chrono>
 #include <vector>
 
 #include "../console_addin.h"
+#include "ovtest/wait_until.h"
 
 namespace testing_support {
 namespace {
 
 const CLSID kClsidServiceMgr = {0xB99B96D3, 0x666A, 0x4B0C, {0xAA, 0xA3, 0xA6, 0xEE, 0x16, 0xC6, 0x6C, 0x8F}};
 constexpr DWORD kOpenTimeoutMs = 20000;
-constexpr DWORD kPollMs = 50;
+constexpr auto kPoll = std::chrono::milliseconds(50);
 
 HWND FindVisible(const char* title) {
     HWND hwnd = FindWindowA("#32770", title);
@@ -34,15 +36,15 @@ BOOL CALLBACK CollectStatic(HWND child, LPARAM param) {
 
 OpenDialog::OpenDialog(HMODULE addin) : addin_(addin) {
     thread_ = CreateThread(nullptr, 0, &OpenDialog::Run, this, 0, nullptr);
-    for (DWORD waited = 0; waited < kOpenTimeoutMs; waited += kPollMs) {
-        HWND hwnd = FindVisible(kDialogTitle);
-        // Visible only after its initialisation has filled the controls.
-        if (hwnd && GetDlgItem(hwnd, 212) && GetWindowTextLengthA(GetDlgItem(hwnd, 213)) > 0) {
-            dialog_ = hwnd;
-            return;
-        }
-        Sleep(kPollMs);
-    }
+    ovtest::WaitUntil(
+        [this] {
+            HWND hwnd = FindVisible(kDialogTitle);
+            // Visible only after its initialisation has filled the controls.
+            if (hwnd && GetDlgItem(hwnd, 212) && GetWindowTextLengthA(GetDlgItem(hwnd, 213)) > 0)
+                dialog_ = hwnd;
+            return dialog_ != nullptr;
+        },
+        std::chrono::milliseconds(kOpenTimeoutMs), kPoll);
 }
 
 OpenDialog::~OpenDialog() {
@@ -94,11 +96,8 @@ void OpenDialog::Click(int id) const {
 }
 
 std::string OpenDialog::WaitForTextChange(int id, const std::string& from, DWORD timeoutMs) const {
-    std::string text = Text(id);
-    for (DWORD waited = 0; text == from && waited < timeoutMs; waited += kPollMs) {
-        Sleep(kPollMs);
-        text = Text(id);
-    }
+    std::string text;
+    ovtest::WaitUntil([&] { return (text = Text(id)) != from; }, std::chrono::milliseconds(timeoutMs), kPoll);
     return text;
 }
 
@@ -108,18 +107,15 @@ bool OpenDialog::WaitClosed(DWORD timeoutMs) {
 }
 
 std::string AnswerMessageBox(DWORD timeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += kPollMs) {
-        HWND box = FindVisible(kMessageTitle);
-        if (box) {
-            std::string text;
-            EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&text));
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            for (DWORD gone = 0; IsWindow(box) && gone < 20000; gone += kPollMs) Sleep(kPollMs);
-            return text;
-        }
-        Sleep(kPollMs);
-    }
-    return std::string();
+    HWND box = nullptr;
+    if (!ovtest::WaitUntil([&] { return (box = FindVisible(kMessageTitle)) != nullptr; },
+                           std::chrono::milliseconds(timeoutMs), kPoll))
+        return std::string();
+    std::string text;
+    EnumChildWindows(box, CollectStatic, reinterpret_cast<LPARAM>(&text));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ovtest::WaitUntil([&] { return !IsWindow(box); }, std::chrono::seconds(20), kPoll);
+    return text;
 }
 
 }  // namespace testing_support

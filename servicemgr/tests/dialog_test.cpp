@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "dialog_driver.h"
+#include "ovtest/wait_until.h"
 #include "test_support.h"
 
 using namespace testing_support;
@@ -37,11 +39,8 @@ DWORD ServiceState(const char* name) {
 }
 
 bool WaitState(const char* name, DWORD wanted) {
-    for (DWORD waited = 0; waited < kServiceTimeoutMs; waited += 100) {
-        if (ServiceState(name) == wanted) return true;
-        Sleep(100);
-    }
-    return false;
+    return ovtest::WaitUntil([&] { return ServiceState(name) == wanted; },
+                             std::chrono::milliseconds(kServiceTimeoutMs), std::chrono::milliseconds(100));
 }
 
 // Puts a service into the wanted state behind the dialog's back.
@@ -297,16 +296,15 @@ BOOL CALLBACK NeedsPaint(HWND child, LPARAM any) {
 
 // True once neither the dialog nor any of its controls has anything left to paint.
 bool WaitPainted(HWND dialog, DWORD timeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
+    auto painted = [dialog] {
         bool pending = GetUpdateRect(dialog, nullptr, FALSE) != FALSE;
         EnumChildWindows(dialog, NeedsPaint, reinterpret_cast<LPARAM>(&pending));
         // A sent message returns after the dialog's thread has handled what came before it.
         DWORD_PTR ignored = 0;
         SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_BLOCK, 1000, &ignored);
-        if (!pending) return true;
-        Sleep(50);
-    }
-    return false;
+        return !pending;
+    };
+    return ovtest::WaitUntil(painted, std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(50));
 }
 
 // Lets the script take a screenshot while the dialog is open.
@@ -323,11 +321,8 @@ TEST_F(DialogTest, OpenDialogForTheScreenshot) {
     std::string done = std::string(dir) + "\\dialog-shot.flag";
     DeleteFileA(done.c_str());
     std::ofstream(open.c_str()) << "open\n";
-    bool taken = false;
-    for (int i = 0; i < 300 && !taken; ++i) {
-        taken = GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES;
-        Sleep(100);
-    }
+    bool taken = ovtest::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                                   std::chrono::seconds(30), std::chrono::milliseconds(100));
     DeleteFileA(open.c_str());
     EXPECT_TRUE(taken) << "the script took no screenshot";
 }
@@ -337,12 +332,14 @@ TEST_F(DialogTest, OpenDialogForTheScreenshot) {
 namespace {
 
 HWND WaitForWindow(const char* cls, const char* title, DWORD timeoutMs) {
-    for (DWORD waited = 0; waited < timeoutMs; waited += 50) {
-        HWND hwnd = FindWindowA(cls, title);
-        if (hwnd && IsWindowVisible(hwnd)) return hwnd;
-        Sleep(50);
-    }
-    return nullptr;
+    HWND hwnd = nullptr;
+    ovtest::WaitUntil(
+        [&] {
+            hwnd = FindWindowA(cls, title);
+            return hwnd && IsWindowVisible(hwnd);
+        },
+        std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(50));
+    return hwnd && IsWindowVisible(hwnd) ? hwnd : nullptr;
 }
 
 // The console stand-in in its own process: the add-in's menu, prompt and command.
@@ -367,8 +364,8 @@ TEST_F(DialogTest, ConsoleShowsTheAddinsMenuAndOpensTheDialog) {
     HWND dialog = WaitForWindow("#32770", kDialogTitle, 20000);
     ASSERT_NE(dialog, nullptr) << "the menu item did not open the dialog";
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-    for (int i = 0; i < 400 && IsWindow(dialog); ++i) Sleep(50);
-    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return !IsWindow(dialog); }, std::chrono::seconds(20),
+                                  std::chrono::milliseconds(50)));
 
     PostMessageA(console, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForSingleObject(process, 20000), WAIT_OBJECT_0);

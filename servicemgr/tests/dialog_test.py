@@ -33,10 +33,7 @@ class DialogTest(unittest.TestCase):
         cls.xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1024x768x24"],
                                     stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 30
-        while not os.path.exists(f"/tmp/.X11-unix/X{n}") and time.monotonic() < deadline:
-            time.sleep(0.05)
-        if not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+        if not ovswine.wait_until(lambda: os.path.exists(f"/tmp/.X11-unix/X{n}"), 30, every=0.05):
             raise RuntimeError(f"Xvfb :{n} did not start within 30 s")
         os.environ["DISPLAY"] = f":{n}"
         stop_server()

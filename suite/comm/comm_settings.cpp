@@ -3,6 +3,8 @@
 #include "ovwin/handles.h"
 #include "registry_watch.h"
 
+using namespace ovwin;
+
 namespace orvane_comm {
 namespace {
 

@@ -12,6 +12,8 @@
 #include "outbox.h"
 #include "outbox_names.h"
 
+using namespace ovwin;
+
 using namespace orvane_comm;
 
 namespace {

@@ -4,6 +4,8 @@
 
 #include "outbox_names.h"
 
+using namespace ovwin;
+
 namespace orvane_comm {
 namespace {
 

@@ -34,7 +34,7 @@ class Outbox {
   HANDLE Open(const std::string& name) const;
 
   std::string dir_;
-  std::map<std::string, UniqueHandleT> files_;
+  std::map<std::string, ovwin::UniqueHandleT> files_;
 };
 
 }  // namespace orvane_comm

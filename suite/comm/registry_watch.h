@@ -44,8 +44,8 @@ class RegistryWatch {
   }
 
  private:
-  UniqueHkey key_;
-  UniqueHandleT event_;
+  ovwin::UniqueHkey key_;
+  ovwin::UniqueHandleT event_;
 };
 
 // Settings read through Read() and kept until the registry changes.
@@ -54,14 +54,14 @@ class WatchedSettings {
  public:
   Settings Get() {
     bool check = watch_.MayHaveChanged();
-    CriticalLock hold(lock_);
+    ovwin::CriticalLock hold(lock_);
     if (check && watch_.BeginReload()) current_ = Read();
     return current_;
   }
 
  private:
   RegistryWatch watch_;
-  CriticalSection lock_;
+  ovwin::CriticalSection lock_;
   Settings current_{};
 };
 

@@ -9,6 +9,8 @@
 #include "module.h"
 #include "text.h"
 
+using namespace ovwin;
+
 namespace orvane_components {
 namespace {
 

@@ -3,6 +3,8 @@
 #include "ovwin/handles.h"
 #include "multi_sz.h"
 
+using namespace ovwin;
+
 namespace orvane_components {
 namespace {
 

@@ -27,8 +27,8 @@ class RegistryUpdateLock {
   bool held() const { return lock_.held(); }
 
  private:
-  UniqueHandleT mutex_;  // declared first: opened before the lock, closed after it
-  MutexLock lock_;
+  ovwin::UniqueHandleT mutex_;  // declared first: opened before the lock, closed after it
+  ovwin::MutexLock lock_;
 };
 
 }  // namespace orvane_components

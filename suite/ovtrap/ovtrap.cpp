@@ -13,6 +13,8 @@
 
 #include "ovwin/handles.h"
 
+using namespace ovwin;
+
 namespace {
 
 constexpr const char* kServiceName = "OVTrap";

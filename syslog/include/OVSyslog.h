@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include "ovwin/registry_names.h"
-
 #ifdef OVSYSLOG_BUILD
 #define OVSYSLOG_API __declspec(dllexport)
 #else
@@ -21,11 +19,13 @@ constexpr int SYSLOG_E_NODATA = static_cast<int>(0xF00C0001u);   // datagram thr
 constexpr int SYSLOG_E_STATE = static_cast<int>(0xF0030007u);    // state other than 1 refused
 
 // The library's names for the registry layout (root HKEY_LOCAL_MACHINE), kept for its callers.
-constexpr const char* OVSYSLOG_REG_KEY = ovwin::kSyslogKey;
-constexpr const char* OVTRAP_REG_KEY = ovwin::kTrapKey;
-constexpr const char* OVSYSLOG_REG_PORT = ovwin::kPortValue;
-constexpr const char* OVSYSLOG_REG_STATUS = ovwin::kStatusValue;
-constexpr int OVSYSLOG_DEFAULT_PORT = ovwin::kDefaultSyslogPort;
+// Spelled out here so that the header stands alone; the library checks them against the names
+// its own code uses.
+constexpr const char* OVSYSLOG_REG_KEY = "Software\\Telmora\\Orvane\\OVSyslog";
+constexpr const char* OVTRAP_REG_KEY = "Software\\Telmora\\Orvane\\OVTrap";
+constexpr const char* OVSYSLOG_REG_PORT = "AuthPort";
+constexpr const char* OVSYSLOG_REG_STATUS = "Status";
+constexpr int OVSYSLOG_DEFAULT_PORT = 514;
 
 class CSyslogImpl;
 class CSyslogMinitor;

@@ -17,6 +17,7 @@
 
 #include "lanes.h"
 #include "loop_control.h"
+#include "ovtest/wait_until.h"
 
 namespace {
 
@@ -222,8 +223,7 @@ TEST(Lanes, ASlowSenderDelaysOnlyItself) {
     }
     for (int i = 0; i < kFastCount; ++i) ASSERT_TRUE(Push(run.lanes, Message{kFast, static_cast<std::uint64_t>(i)}));
     // The fast sender's 400 need no waiting at all; the slow one's 40 take a second at least.
-    auto deadline = Clock::now() + 30s;
-    while (run.ledger.Count(kFast) < kFastCount && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return run.ledger.Count(kFast) >= kFastCount; }, 30s, 1ms));
     EXPECT_EQ(run.ledger.Count(kFast), static_cast<std::size_t>(kFastCount));
     EXPECT_LT(run.ledger.Count(kSlow), static_cast<std::size_t>(kSlowCount) / 2)
         << "the fast sender must not have waited for the slow one";
@@ -253,12 +253,10 @@ TEST(Lanes, ADatagramPushedWhileEveryThreadIsBusyIsTaken) {
     Message first{1, 0};
     first.handleUs = 300000;  // keeps the one thread there is busy
     ASSERT_TRUE(Push(run.lanes, first));
-    auto deadline = Clock::now() + 10s;
-    while (run.platform.handling == 0 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return run.platform.handling != 0; }, 10s, 1ms));
     ASSERT_EQ(run.platform.handling.load(), 1);
     ASSERT_TRUE(Push(run.lanes, Message{2, 0}));
-    deadline = Clock::now() + 10s;
-    while (run.ledger.Count(2) == 0 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return run.ledger.Count(2) != 0; }, 10s, 1ms));
     EXPECT_EQ(run.ledger.Count(2), 1u) << "the second sender's datagram must not wait for the busy thread";
     EXPECT_EQ(run.ledger.Count(1), 0u);
     ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
@@ -274,8 +272,7 @@ TEST(Lanes, DatagramsWaitOutFailedThreadStarts) {
     EXPECT_EQ(run.lanes.Threads(), 0u);
     run.platform.refuseStarts = false;
     ASSERT_TRUE(Push(run.lanes, Message{1, 10}));
-    auto deadline = Clock::now() + 30s;
-    while (run.lanes.Pending() != 0 && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return run.lanes.Pending() == 0; }, 30s, 1ms));
     EXPECT_EQ(run.lanes.Pending(), 0u);
     ExpectExactlyOnceInOrder(run.ledger, {{1, 11}});
 }
@@ -356,10 +353,10 @@ TEST(Lanes, PauseAndStopAtRandomPointsLoseNothing) {
         for (int p = 0; p < pauses; ++p) {
             std::this_thread::sleep_for(std::chrono::milliseconds(random() % 30));
             control.RequestPause();
-            auto deadline = Clock::now() + 10s;
-            while (!control.Paused() && Clock::now() < deadline) std::this_thread::sleep_for(100us);
-            ASSERT_TRUE(control.Paused()) << "the reader must take the pause";
+            ASSERT_TRUE(ovtest::WaitUntil([&] { return control.Paused(); }, 10s, 100us))
+                << "the reader must take the pause";
             std::uint64_t atPause = read;
+            // A timed look: nothing can prove that nothing is read.
             std::this_thread::sleep_for(std::chrono::milliseconds(random() % 20));
             EXPECT_EQ(read.load(), atPause) << "nothing read while paused";
             control.RequestContinue();

@@ -7,16 +7,11 @@
 #include <thread>
 
 #include "loop_control.h"
+#include "ovtest/wait_until.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-bool Within(const std::atomic<bool>& flag, std::chrono::milliseconds bound) {
-    auto deadline = std::chrono::steady_clock::now() + bound;
-    while (!flag && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-    return flag;
-}
 
 TEST(LoopControl, RequestsAsTheLoopSeesThem) {
     const struct {
@@ -54,17 +49,16 @@ TEST(LoopControl, APauseRestsUntilContinueOrStop) {
             returned = true;
         });
         std::atomic<bool> resting{false};
-        auto deadline = std::chrono::steady_clock::now() + 10s;
-        while (!control.Paused() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
-        resting = control.Paused();
+        resting = ovtest::WaitUntil([&] { return control.Paused(); }, 10s, 1ms);
         EXPECT_TRUE(resting) << "the pause must be reported once taken";
-        std::this_thread::sleep_for(30ms);  // several rests of 5 ms: it must stay
+        // Nothing can prove that the loop stays: watch it through several rests of 5 ms.
+        std::this_thread::sleep_for(30ms);
         EXPECT_FALSE(returned) << "a paused loop must not go on reading";
         if (endWithStop)
             control.RequestStop();
         else
             control.RequestContinue();
-        EXPECT_TRUE(Within(returned, 10000ms));
+        EXPECT_TRUE(ovtest::WaitUntil([&] { return returned.load(); }, 10s, 1ms));
         loop.join();
         EXPECT_EQ(answer.load(), !endWithStop);
         EXPECT_FALSE(control.Paused());

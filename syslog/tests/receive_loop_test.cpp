@@ -16,6 +16,7 @@
 
 #include "OVSyslog.h"
 #include "datagram_threads.h"
+#include "ovtest/wait_until.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ HANDLE g_gate = nullptr;  // when set, callbacks wait on it: holds datagram thre
 std::atomic<int> g_threadsStarted{0};
 std::atomic<int> g_threadsEnded{0};
 
+constexpr DWORD kHoldLimitMs = 120000;  // the longest a held callback waits for its release
+
 // Every thread the process starts passes through here, the loop's datagram threads included.
 void NTAPI CountThreads(PVOID, DWORD reason, PVOID) {
     if (reason == DLL_THREAD_ATTACH) ++g_threadsStarted;
@@ -46,7 +49,8 @@ unsigned int Collect(CSyslogMinitor* message) {
     int live = ++g_live;
     for (int peak = g_peak; live > peak && !g_peak.compare_exchange_weak(peak, live);) {
     }
-    if (g_gate != nullptr) WaitForSingleObject(g_gate, INFINITE);
+    // Bounded, so that a test that fails before its release still ends.
+    if (g_gate != nullptr) WaitForSingleObject(g_gate, kHoldLimitMs);
     char* host = message->getHost();
     char* text = message->getMessage();
     {
@@ -65,14 +69,9 @@ std::size_t ReceivedCount() {
     return g_received.size();
 }
 
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > deadline) return false;
-        Sleep(10);
-    }
-    return true;
-}
+// How long the loop and its threads get to reach what a test waits for.
+constexpr auto kWait = std::chrono::seconds(10);
+constexpr auto kLongWait = std::chrono::seconds(30);  // a flood's worth of callbacks
 
 class Socket {
 public:
@@ -177,11 +176,11 @@ protected:
     }
     // The loop opens its socket on its own thread: a marker datagram that arrives proves it is up.
     static void WaitForLoop(Socket& sender, int port) {
-        ASSERT_TRUE(WaitUntil([&] {
+        ASSERT_TRUE(ovtest::WaitUntil([&] {
             sender.SendTo(port, "<13> ready");
             Sleep(50);
             return ReceivedCount() > 0;
-        })) << "the loop never received on port " << port;
+        }, kWait)) << "the loop never received on port " << port;
         WaitAllHandled(sender, port);
         std::lock_guard<std::mutex> lock(g_mutex);
         g_received.clear();
@@ -191,9 +190,9 @@ protected:
     static void WaitAllHandled(Socket& sender, int port) {
         std::size_t before = ReceivedCount();
         sender.SendTo(port, "<13> last");
-        ASSERT_TRUE(WaitUntil([&] {
+        ASSERT_TRUE(ovtest::WaitUntil([&] {
             return ReceivedCount() > before && CSyslogMinitor::getPendingCount() == 0 && g_live == 0;
-        }));
+        }, kWait));
     }
 };
 
@@ -237,7 +236,7 @@ TEST_F(ReceiveLoop, OnlyTheLow16BitsOfThePortReachTheSocket) {
         WaitForLoop(sender, c.bound);
         EXPECT_EQ(CSyslogMinitor::getRadiusPort(), c.configured);
         sender.SendTo(c.bound, "<13> via low bits");
-        EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == 1; })) << "configured " << c.configured;
+        EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == 1; }, kWait)) << "configured " << c.configured;
         EXPECT_EQ(loop.Stop(), SYSLOG_OK);
     }
     if (!skipped.empty()) GTEST_SKIP() << skipped;
@@ -255,7 +254,7 @@ TEST_F(ReceiveLoop, HandsEachAcceptedDatagramOverOnceAndNoRefusedOne) {
     sender.SendTo(port, "<13> from the sender");
     sender.SendTo(port, "<13> " + std::string(5000, 'x'));  // longer than the loop reads: cut
 
-    ASSERT_TRUE(WaitUntil([] { return ReceivedCount() >= 3; }));
+    ASSERT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() >= 3; }, kWait));
     WaitAllHandled(sender, port);
     std::lock_guard<std::mutex> lock(g_mutex);
     ASSERT_EQ(g_received.size(), 4u) << "three and the last";
@@ -285,7 +284,7 @@ TEST_F(ReceiveLoop, RunsDatagramsOnDatagramThreadsAndStartsNoneForAnEmptyOne) {
     EXPECT_LE(g_threadsStarted - before, 1) << "an empty datagram started a thread";
 
     for (int i = 0; i < 5; ++i) sender.SendTo(port, "<13> counted " + std::to_string(i));
-    ASSERT_TRUE(WaitUntil([] { return ReceivedCount() == 6; }));
+    ASSERT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == 6; }, kWait));
     EXPECT_LE(g_threadsStarted - before, 6) << "more threads than datagrams";
 }
 
@@ -298,7 +297,7 @@ TEST_F(ReceiveLoop, AThreadThatFinishedTakesTheNextDatagram) {
     int before = g_threadsStarted;
     for (int i = 0; i < 10; ++i) {
         sender.SendTo(port, "<13> one at a time " + std::to_string(i));
-        ASSERT_TRUE(WaitUntil([i] { return ReceivedCount() == static_cast<std::size_t>(i + 1) && g_live == 0; }));
+        ASSERT_TRUE(ovtest::WaitUntil([i] { return ReceivedCount() == static_cast<std::size_t>(i + 1) && g_live == 0; }, kWait));
         Sleep(20);
     }
     EXPECT_LE(g_threadsStarted - before, 1) << "datagrams spaced within the linger each started a thread";
@@ -317,14 +316,15 @@ TEST_F(ReceiveLoop, DatagramThreadsStayWithinTheirBoundUnderAFlood) {
     const int kFlood = 400;
     for (int i = 0; i < kFlood; ++i) sender.SendTo(port, "<13> flood " + std::to_string(i));
 
-    EXPECT_TRUE(WaitUntil([] { return g_live >= static_cast<int>(kLaneWindow); }))
+    EXPECT_TRUE(ovtest::WaitUntil([] { return g_live >= static_cast<int>(kLaneWindow); }, kWait))
         << "only " << g_live << " threads started";
     // Once the loop has read all of them, an unbounded loop would have started a thread for each.
-    EXPECT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == kFlood; }));
+    EXPECT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == kFlood; }, kWait));
     EXPECT_EQ(g_peak.load(), static_cast<int>(kLaneWindow));
+    EXPECT_EQ(ReceivedCount(), 0u) << "a held callback went on before its release";
 
     held.Release();
-    EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kFlood; }, 30000))
+    EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == kFlood; }, kLongWait))
         << ReceivedCount() << " of " << kFlood << " arrived: the held datagrams were lost";
     EXPECT_EQ(loop.Stop(), SYSLOG_OK);
 }
@@ -338,7 +338,7 @@ TEST_F(ReceiveLoop, ABurstGetsEveryThreadItsLaneAllows) {
     Socket sender;
     WaitForLoop(sender, port);
     // No thread lingers from the markers: none can take the burst over by chance.
-    ASSERT_TRUE(WaitUntil([&] { return g_threadsStarted - g_threadsEnded <= running + 1; }));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return g_threadsStarted - g_threadsEnded <= running + 1; }, kWait));
 
     HeldCallbacks held;
     // Held still, the loop leaves the burst in the socket (small enough for any receive buffer)
@@ -346,14 +346,16 @@ TEST_F(ReceiveLoop, ABurstGetsEveryThreadItsLaneAllows) {
     const int kBurst = 300;
     ASSERT_NE(SuspendThread(loop.handle()), static_cast<DWORD>(-1));
     for (int i = 0; i < kBurst; ++i) sender.SendTo(port, "<13> burst " + std::to_string(i));
+    EXPECT_EQ(CSyslogMinitor::getPendingCount(), 0) << "the loop read while it was held still";
     ResumeThread(loop.handle());
 
-    EXPECT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == kBurst; }));
-    EXPECT_TRUE(WaitUntil([] { return g_live >= static_cast<int>(kLaneWindow); }))
+    EXPECT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == kBurst; }, kWait));
+    EXPECT_TRUE(ovtest::WaitUntil([] { return g_live >= static_cast<int>(kLaneWindow); }, kWait))
         << "only " << g_live << " threads took the burst";
+    EXPECT_EQ(ReceivedCount(), 0u) << "a held callback went on before its release";
 
     held.Release();
-    EXPECT_TRUE(WaitUntil([] { return ReceivedCount() == kBurst; }, 30000))
+    EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == kBurst; }, kLongWait))
         << ReceivedCount() << " of " << kBurst << " arrived";
     EXPECT_EQ(loop.Stop(), SYSLOG_OK);
 }
@@ -385,11 +387,11 @@ TEST_F(ReceiveLoop, DeletingTheMessageLeavesItsTextsToTheCallback) {
     CSyslogMinitor::setRadiusPort(port);
     std::thread loop([] { CSyslogMinitor::accept(DeleteFirst); });
     Socket sender;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(ovtest::WaitUntil([&] {
         sender.SendTo(port, "<13>Jan 12 10:00:00 owner kept");
         Sleep(50);
         return ReceivedCount() > 0;
-    }));
+    }, kWait));
     CSyslogMinitor::stopTrap();
     loop.join();
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -445,12 +447,12 @@ TEST_F(ReceiveLoop, StepsFollowTheArrivalOrder) {
     CSyslogMinitor::setRadiusPort(port);
     std::thread loop([] { CSyslogMinitor::accept(InTurn); });
     Socket sender;
-    ASSERT_TRUE(WaitUntil([&] {
+    ASSERT_TRUE(ovtest::WaitUntil([&] {
         sender.SendTo(port, "<13>Jan 12 10:00:00 host -1");
         Sleep(50);
         return !TurnsOf("host").empty();
-    }));
-    ASSERT_TRUE(WaitUntil([] { return CSyslogMinitor::getPendingCount() == 0; }));
+    }, kWait));
+    ASSERT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == 0; }, kWait));
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_turns.clear();
@@ -460,7 +462,7 @@ TEST_F(ReceiveLoop, StepsFollowTheArrivalOrder) {
         sender.SendTo(port, "<13>Jan 12 10:00:00 host " + std::to_string(i));
         if (i % 50 == 0) sender.SendTo(port, "refused: no bracket");  // queues no step
     }
-    EXPECT_TRUE(WaitUntil([] { return TurnsOf("host").size() >= kCount; }, 30000));
+    EXPECT_TRUE(ovtest::WaitUntil([] { return TurnsOf("host").size() >= kCount; }, kLongWait));
     CSyslogMinitor::stopTrap();
     loop.join();
     EXPECT_EQ(TurnsOf("host"), Count(kCount));

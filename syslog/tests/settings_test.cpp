@@ -5,6 +5,7 @@
 #include <string>
 
 #include "OVSyslog.h"
+#include "ovwin/registry_names.h"
 #include "ovwin/registry_text.h"
 
 namespace {
@@ -62,6 +63,7 @@ protected:
 };
 
 TEST_F(Settings, PortComesFromAuthPortTextOrDefaults) {
+    const std::string kLongDigits(2000, '5');
     struct {
         int line;
         const char* text;  // null: no AuthPort value
@@ -74,6 +76,8 @@ TEST_F(Settings, PortComesFromAuthPortTextOrDefaults) {
         {__LINE__, "abc", false, kUnchanged}, {__LINE__, "70000", false, kUnchanged},
         {__LINE__, "1514xyz", false, kUnchanged}, {__LINE__, "0", false, kUnchanged},
         {__LINE__, "-514", false, kUnchanged},
+        // Longer than a fixed buffer once held: still no port, not the default.
+        {__LINE__, kLongDigits.c_str(), false, kUnchanged},
     };
     for (const auto& c : cases) {
         SetUp();

@@ -42,6 +42,17 @@ def prefix_up():
                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
 
 
+def wait_until(done, timeout, every=0.1):
+    """Polls done() until it is true (True) or the time-out has passed (False); done() is asked
+    once more at the time-out, so a condition met during the last interval still counts."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if done():
+            return True
+        time.sleep(every)
+    return bool(done())
+
+
 def bin_path(name):
     """Unix path of a built binary."""
     return os.path.join(BIN, name)
@@ -86,12 +97,7 @@ class Background:
             return f.read().decode("latin-1").replace("\r\n", "\n")
 
     def wait_for(self, text, timeout=10):
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            if text in self.output():
-                return True
-            time.sleep(0.05)
-        return False
+        return wait_until(lambda: text in self.output(), timeout, every=0.05)
 
     def stop(self):
         if self.proc.poll() is None:

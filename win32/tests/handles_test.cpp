@@ -15,7 +15,7 @@ struct CountingTraits {
     static int invalid() { return -1; }
     static void close(int value) { g_closed.push_back(value); }
 };
-using Owner = UniqueHandle<int, CountingTraits>;
+using Owner = ovwin::UniqueHandle<int, CountingTraits>;
 
 class Handles : public ::testing::Test {
 protected:
@@ -52,7 +52,7 @@ bool HandleIsOpen(HANDLE h) {
 TEST_F(Handles, KernelAndFileOwnersCloseRealHandles) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
-    { UniqueHandleT owner(event); ASSERT_TRUE(HandleIsOpen(event)); }
+    { ovwin::UniqueHandleT owner(event); ASSERT_TRUE(HandleIsOpen(event)); }
     EXPECT_FALSE(HandleIsOpen(event));
 
     char path[MAX_PATH], dir[MAX_PATH];
@@ -61,16 +61,16 @@ TEST_F(Handles, KernelAndFileOwnersCloseRealHandles) {
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    { UniqueFile owner(file); }
+    { ovwin::UniqueFile owner(file); }
     EXPECT_FALSE(HandleIsOpen(file));
     EXPECT_EQ(GetFileAttributesA(path), INVALID_FILE_ATTRIBUTES) << "the file was not closed";
-    EXPECT_FALSE(UniqueFile(INVALID_HANDLE_VALUE)) << "a failed CreateFile holds nothing";
+    EXPECT_FALSE(ovwin::UniqueFile(INVALID_HANDLE_VALUE)) << "a failed CreateFile holds nothing";
 }
 
 TEST_F(Handles, KeyOwnerClosesTheKey) {
     HKEY raw = nullptr;
     {
-        UniqueHkey key;
+        ovwin::UniqueHkey key;
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
         raw = key.get();
         EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -85,7 +85,7 @@ TEST_F(Handles, SocketOwnerClosesTheSocket) {
     ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     SOCKET raw = INVALID_SOCKET;
     {
-        UniqueSocket s(socket(AF_INET, SOCK_DGRAM, 0));
+        ovwin::UniqueSocket s(socket(AF_INET, SOCK_DGRAM, 0));
         ASSERT_TRUE(s);
         raw = s.get();
     }
@@ -123,7 +123,7 @@ void CreateInto(void** out, int* alive) { *out = static_cast<IUnknown*>(new Coun
 TEST_F(Handles, ComPtrReleasesOnEveryPath) {
     int alive = 0;
     {
-        ComPtr p;
+        ovwin::ComPtr p;
         CreateInto(p.put(), &alive);
         ASSERT_TRUE(p);
         EXPECT_EQ(alive, 1);

@@ -8,6 +8,8 @@
 
 #include <utility>
 
+namespace ovwin {
+
 // Traits give the value a failed call returns and the call that closes a held value.
 template <typename T, typename Traits>
 class UniqueHandle {
@@ -136,3 +138,5 @@ public:
 private:
     bool m_ok;
 };
+
+}  // namespace ovwin

@@ -1,7 +1,14 @@
-// Holders of the locks the stand-ins take: each lets go on every path.
+// The locks every binary takes, each let go on every path: CriticalSection with CriticalLock in a
+// process, MutexLock on a named mutex that processes share (the stand-in's outbox). And the one
+// way to read a value that other threads change with the Interlocked calls.
 #pragma once
 
 #include <windows.h>
+
+namespace ovwin {
+
+// Reads the value as one Interlocked operation, with the same ordering as the writes.
+inline LONG AtomicRead(volatile LONG& value) { return InterlockedCompareExchange(&value, 0, 0); }
 
 // Holds a mutex from a successful wait until the end of the scope.
 class MutexLock {
@@ -46,3 +53,5 @@ public:
 private:
     CriticalSection& m_cs;
 };
+
+}  // namespace ovwin

@@ -3,10 +3,19 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace ovwin {
 
-// Text of one value, or "" when the key or value cannot be read. A REG_DWORD reads as its decimal
-// text. The text lives in a per-thread buffer, valid until this thread's next call.
+// The one way a setting is read. True when the value exists, with its text in *text: a REG_DWORD
+// as its decimal text (a port may be stored either way), any other type as its bytes up to the
+// first NUL, so an empty value reads as "". False, *text untouched, when the key or the value
+// is absent or cannot be read.
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text);
+
+// ReadRegText for the receiver library's exported GetRegInfo: "" when the value is absent, cannot
+// be read or takes more than 1024 bytes. The text lives in a per-thread buffer, valid until this
+// thread's next call.
 const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName);
 
 // Writes one value (REG_SZ, or REG_DWORD from decimal text) into an existing key; never creates

@@ -1,0 +1,80 @@
+// Reading a setting: absent must stay apart from empty (the installer keeps an operator's empty
+// AuthPort but writes the default where there is none), and a port stored as a number must read
+// as that number, not as its bytes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "ovwin/registry_text.h"
+
+namespace {
+
+constexpr const char* kTestKey = "Software\\OVSyslogTests\\RegistryText";
+
+// A fresh test key for each case, removed with the object.
+class TestKey {
+public:
+    TestKey() {
+        RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
+        m_created = RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                    nullptr, &m_key, nullptr) == ERROR_SUCCESS;
+    }
+    ~TestKey() {
+        if (m_created) RegCloseKey(m_key);
+        RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
+    }
+    TestKey(const TestKey&) = delete;
+    TestKey& operator=(const TestKey&) = delete;
+    bool Store(const char* name, DWORD type, const void* data, DWORD size) {
+        return m_created && RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE*>(data),
+                                           size) == ERROR_SUCCESS;
+    }
+    bool created() const { return m_created; }
+
+private:
+    HKEY m_key = nullptr;
+    bool m_created = false;
+};
+
+TEST(RegistryText, TellsAbsentFromEmptyAndReadsNumbersAsTheirText) {
+    const DWORD port = 1514, zero = 0, largest = 0xFFFFFFFFu;
+    const std::string longText(5000, '7');
+    const struct {
+        int line;
+        DWORD type;  // 0: no value stored
+        const void* data;
+        DWORD size;
+        bool present;
+        std::string text;
+    } cases[] = {
+        {__LINE__, 0, nullptr, 0, false, ""},
+        {__LINE__, REG_SZ, "", 1, true, ""},
+        {__LINE__, REG_SZ, "", 0, true, ""},                   // empty without its NUL
+        {__LINE__, REG_SZ, " 514 ", 6, true, " 514 "},        // as stored: the reader trims
+        {__LINE__, REG_SZ, "1514", 4, true, "1514"},           // stored without its NUL
+        {__LINE__, REG_EXPAND_SZ, "600", 4, true, "600"},
+        {__LINE__, REG_DWORD, &port, sizeof port, true, "1514"},
+        {__LINE__, REG_DWORD, &zero, sizeof zero, true, "0"},
+        {__LINE__, REG_DWORD, &largest, sizeof largest, true, "4294967295"},
+        {__LINE__, REG_SZ, longText.c_str(), 5001, true, longText},
+    };
+    for (const auto& c : cases) {
+        TestKey key;
+        ASSERT_TRUE(key.created());
+        if (c.type != 0) {
+            ASSERT_TRUE(key.Store("Value", c.type, c.data, c.size)) << "case at line " << c.line;
+        }
+        std::string text = "untouched";
+        EXPECT_EQ(ovwin::ReadRegText(HKEY_CURRENT_USER, kTestKey, "Value", &text), c.present)
+            << "case at line " << c.line;
+        EXPECT_EQ(text, c.present ? c.text : "untouched") << "case at line " << c.line;
+    }
+}
+
+TEST(RegistryText, AMissingKeyReadsAsAbsent) {
+    std::string text = "untouched";
+    EXPECT_FALSE(ovwin::ReadRegText(HKEY_CURRENT_USER, "Software\\OVSyslogTests\\NoSuchKey", "Value", &text));
+    EXPECT_EQ(text, "untouched");
+}
+
+}  // namespace
