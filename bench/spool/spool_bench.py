@@ -22,7 +22,7 @@ import svctest as t  # noqa: E402
 from chain_bench import Follower, records, send  # noqa: E402
 
 LOCAL = "BENCH-LOCAL"
-SPOOL_DIR = os.path.join(os.path.dirname(t.PROGRAM), "spool")
+SPOOL_DIR = t.SPOOL_DIR
 FRAME = 12 + t.RECORD_SIZE
 EMPTIED = "delivery resumed"
 
@@ -56,8 +56,6 @@ def main():
     suite = t.Suite(LOCAL)
     t.remove_service()
     t.install()
-    for f in glob.glob(os.path.join(SPOOL_DIR, "*")):
-        os.unlink(f)
     t.clear_error_log()
     port = ovswine.free_udp_port()
     t.set_port(port)

@@ -12,7 +12,7 @@ import svctest
 from svctest import RECORD_SIZE, RUNNING, STOPPED
 
 LISTED = "NMS-B"
-SPOOL_DIR = os.path.join(os.path.dirname(svctest.PROGRAM), "spool")
+SPOOL_DIR = svctest.SPOOL_DIR
 FRAME = 12 + RECORD_SIZE
 SENDERS = ("127.0.0.2", "127.0.0.3")
 
@@ -69,10 +69,7 @@ class SpoolTest(svctest.PortPerTest):
     def setUp(self):
         super().setUp()
         svctest.set_servers([LISTED])
-        svctest.reg_delete_value(svctest.SYSLOG_KEY, "SpoolMaxSize")
         ovswine.reg("delete", svctest.SYSLOG_KEY + "\\Statistics", "/f")
-        for f in glob.glob(os.path.join(SPOOL_DIR, "*")):
-            os.unlink(f)
 
     def assertEverySenderWhole(self, destination, count, sources=SENDERS, timeout=180):
         """Waits until the destination has each sender's 0..count-1; checks that each sender's

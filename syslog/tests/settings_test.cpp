@@ -12,7 +12,8 @@ namespace {
 
 constexpr int kUnchanged = -12345;  // a port no setting can produce
 
-LONG DeleteSyslogKey() { return RegDeleteKeyA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY); }
+// The whole key: the service keeps its counters in a subkey of it.
+LONG DeleteSyslogKey() { return RegDeleteTreeA(HKEY_LOCAL_MACHINE, OVSYSLOG_REG_KEY); }
 
 bool SyslogKeyExists() {
     HKEY key;
