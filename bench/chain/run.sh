@@ -3,10 +3,5 @@
 # Uses the tree's own Wine prefix: do not run it while that tree's tests run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-root="${OVS_BUILD:-build}"
-arch=$(tools/winearch)
-tree="$PWD/$root/$arch"
-export OVS_WINEPREFIX="$tree/wineprefix" OVS_WINEARCH=win64 OVS_BIN="$tree/bin" OVS_TOOLS="$PWD/tools"
-[ "$arch" = i686 ] && OVS_WINEARCH=win32
-export PYTHONPATH="$PWD/tools/python" PYTHONDONTWRITEBYTECODE=1
+source bench/tree_env.sh
 exec python3 bench/chain/chain_bench.py "$@"
