@@ -36,10 +36,10 @@ protected:
     void OnStopProgress() override { ReportProgress(); }
     void OnStopping() override { ForwardingStopping(); }
     void OnTick() override {
-        bool final = request() == kRequestStop;
-        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), final))
+        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), request() == kRequestStop))
             WriteErrorLog(BacklogFullLine(dropped).c_str());
-        if (final || Now() - m_statisticsWritten >= kStatisticsEveryMs) {
+        // The last values are written once the spool thread has ended, after the supervision.
+        if (Now() - m_statisticsWritten >= kStatisticsEveryMs) {
             WriteStatistics(CSyslogMinitor::getDroppedCount());
             m_statisticsWritten = Now();
         }

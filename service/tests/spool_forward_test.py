@@ -9,7 +9,7 @@ import unittest
 
 import ovswine
 import svctest
-from svctest import RECORD_SIZE, RUNNING, STOPPED
+from svctest import RECORD_SIZE, STOPPED
 
 LISTED = "NMS-B"
 SPOOL_DIR = svctest.SPOOL_DIR
