@@ -123,7 +123,12 @@ def reg_value(key, name):
 
 
 def reg_set(key, name, value, kind="REG_SZ"):
-    r = reg("add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
+    # Under load Wine now and then fails to start reg at all (exit 1, no output): try again,
+    # a bounded number of times; a refusal reg itself prints is not retried.
+    for _ in range(3):
+        r = reg("add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
+        if r.returncode == 0 or r.output.strip():
+            break
     assert r.returncode == 0, r
 
 
