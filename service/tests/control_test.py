@@ -143,7 +143,7 @@ class ControlTest(t.PortPerTest):
             for run in range(20):
                 with self.subTest(run=run):
                     t.clear_error_log()
-                    ovswine.sc("start", t.SERVICE)
+                    t.control("start")
                     self.assertTrue(t.wait_state(t.STOPPED, 20))
                     self.assertTrue(self.wait_gone())
                     self.assertEqual(self.status_code(), 102)
@@ -164,7 +164,7 @@ class ControlTest(t.PortPerTest):
             for run in range(20):
                 with self.subTest(value=value, run=run):
                     t.clear_error_log()
-                    ovswine.sc("start", t.SERVICE)
+                    t.control("start")
                     self.assertTrue(t.wait_state(t.STOPPED, 20))
                     self.assertTrue(self.wait_gone())
                     status = t.status()

@@ -1,6 +1,6 @@
-// svcctl NAME stop|pause|continue|interrogate|query|status|stop-wait: sends one control (or only
-// queries) and prints "state N" with the state the service manager then reports, or "error N" on
-// failure. status adds the exit codes, checkpoint and wait hint; stop-wait sends a stop, polls
+// svcctl NAME start|stop|pause|continue|interrogate|query|status|stop-wait: starts the service or
+// sends one control (or only queries) and prints "state N" with the state the service manager then
+// reports, or "error N" on failure; it always prints, so no output means it never ran. status adds the exit codes, checkpoint and wait hint; stop-wait sends a stop, polls
 // until STOPPED and prints the milliseconds it took before the status.
 #include <windows.h>
 
@@ -11,12 +11,15 @@ namespace {
 
 constexpr DWORD kStopWaitLimitMs = 60000;
 
+constexpr DWORD kStart = ~0ul;
+
 struct Control {
     const char* word;
     DWORD code;  // 0: query only
 };
 
-const Control kControls[] = {{"stop", SERVICE_CONTROL_STOP},
+const Control kControls[] = {{"start", kStart},
+                             {"stop", SERVICE_CONTROL_STOP},
                              {"pause", SERVICE_CONTROL_PAUSE},
                              {"continue", SERVICE_CONTROL_CONTINUE},
                              {"interrogate", SERVICE_CONTROL_INTERROGATE},
@@ -37,7 +40,11 @@ void PrintStatus(const SERVICE_STATUS& s) {
 int Run(SC_HANDLE service, const Control& control, const char* word) {
     SERVICE_STATUS status = {};
     DWORD start = GetTickCount();
-    if (control.code != 0 && !ControlService(service, control.code, &status)) return Fail("ControlService");
+    if (control.code == kStart) {
+        if (!StartServiceA(service, 0, nullptr)) return Fail("StartService");
+    } else if (control.code != 0 && !ControlService(service, control.code, &status)) {
+        return Fail("ControlService");
+    }
     if (!QueryServiceStatus(service, &status)) return Fail("QueryServiceStatus");
     if (std::strcmp(word, "stop-wait") == 0) {
         while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitLimitMs) {
@@ -58,7 +65,7 @@ int Run(SC_HANDLE service, const Control& control, const char* word) {
 
 int main(int argc, char** argv) {
     if (argc != 3) {
-        std::printf("usage: svcctl NAME stop|pause|continue|interrogate|query|status|stop-wait\n");
+        std::printf("usage: svcctl NAME start|stop|pause|continue|interrogate|query|status|stop-wait\n");
         return 2;
     }
     const Control* control = nullptr;

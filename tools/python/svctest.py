@@ -43,12 +43,22 @@ def svc(*args, timeout=120):
     return ovswine.run(PROGRAM, *args, timeout=timeout)
 
 
+def svcctl(action, timeout=120):
+    """svcctl's words. It always prints something; no output means Wine never started it, which
+    happens now and then under load, so that is tried again (it cannot have sent anything)."""
+    for _ in range(3):
+        out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, action, timeout=timeout).output.split()
+        if out:
+            break
+    return out
+
+
 def control(action):
-    """Sends a control through the service manager; the state it reports then, or None on error."""
-    r = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, action)
-    out = r.output.strip()
-    if out.startswith("state "):
-        return int(out.split()[1])
+    """Sends a control through the service manager (or starts the service, for "start"); the state
+    it reports then, or None on error."""
+    out = svcctl(action)
+    if out and out[0] == "state":
+        return int(out[1])
     return None
 
 
@@ -69,13 +79,13 @@ class Status:
 
 
 def status():
-    out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, "status").output.split()
+    out = svcctl("status")
     return Status(out) if out and out[0] == "state" else None
 
 
 def stop_wait():
     """Sends a stop and polls until STOPPED inside one program: (milliseconds, Status), or None."""
-    out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, "stop-wait", timeout=120).output.split()
+    out = svcctl("stop-wait")
     if len(out) < 4 or out[0] != "after":
         return None
     return int(out[1]), Status(out[3:])
@@ -217,7 +227,7 @@ def remove_service():
 
 def start(want=RUNNING, timeout=20):
     """Starts the service and waits for the state; False when it is not reached."""
-    ovswine.sc("start", SERVICE)
+    control("start")
     return wait_state(want, timeout)
 
 
