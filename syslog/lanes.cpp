@@ -105,18 +105,32 @@ bool Lanes::HasWork() const {
 }
 
 // Under m_lock: one more thread when work waits and nobody sleeps (or, while the reader runs,
-// when there is none at all), one creation at a time.
+// when there is none at all), one creation at a time. A start wanted while another runs is looked
+// at again once that one is through: the thread being started may itself have asked, and nobody
+// else may ask again.
 void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
-    bool wanted = m_threads == 0 ? m_open || HasWork() : HasWork() && m_sleepers.load() == 0;
-    if (!wanted || m_starting || m_threads >= m_limits.maxThreads) return;
-    m_starting = true;
-    ++m_threads;
-    lock.unlock();
-    bool started = m_platform.StartThread(*this);
-    lock.lock();
-    m_starting = false;
-    // What could not start is left to the threads that run, or to the next push.
-    if (!started) --m_threads;
+    for (;;) {
+        bool wanted = m_threads == 0 ? m_open || HasWork() : HasWork() && m_sleepers.load() == 0;
+        if (!wanted || m_threads >= m_limits.maxThreads) return;
+        if (m_starting) {
+            m_startMissed = true;
+            return;
+        }
+        m_starting = true;
+        ++m_threads;
+        lock.unlock();
+        bool started = m_platform.StartThread(*this);
+        lock.lock();
+        m_starting = false;
+        bool again = m_startMissed;
+        m_startMissed = false;
+        // What could not start is left to the threads that run, or to the next push.
+        if (!started) {
+            --m_threads;
+            return;
+        }
+        if (!again) return;
+    }
 }
 
 void Lanes::Work() {

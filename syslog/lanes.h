@@ -140,5 +140,6 @@ private:
     std::size_t m_inFlight = 0;
     std::atomic<std::size_t> m_threads{0};  // written under m_lock; the reader looks without it
     std::atomic<bool> m_starting{false};
+    bool m_startMissed = false;  // a start was wanted while m_starting
     bool m_open = false;
 };

@@ -95,6 +95,8 @@ public:
     ~TestPlatform() override = default;
 
     std::atomic<bool> refuseStarts{false};
+    std::atomic<int> startDelayMs{0};     // a slow creation: the new thread runs before it returns
+    std::atomic<bool> holdHandling{false};
     std::atomic<int> started{0};
     std::atomic<int> handling{0};
     std::atomic<int> mostHandling{0};
@@ -103,6 +105,7 @@ public:
         if (refuseStarts) return false;
         ++started;
         std::thread([&lanes] { lanes.Work(); }).detach();
+        std::this_thread::sleep_for(std::chrono::milliseconds(startDelayMs.load()));
         return true;
     }
 
@@ -112,6 +115,7 @@ public:
         for (int most = mostHandling; now > most && !mostHandling.compare_exchange_weak(most, now);) {
         }
         std::this_thread::sleep_for(std::chrono::microseconds(m->handleUs));
+        while (holdHandling) std::this_thread::sleep_for(1ms);
         --handling;
         if (!m->queuesStep) {
             delete m;
@@ -260,6 +264,21 @@ TEST(Lanes, ADatagramPushedWhileEveryThreadIsBusyIsTaken) {
     EXPECT_EQ(run.ledger.Count(2), 1u) << "the second sender's datagram must not wait for the busy thread";
     EXPECT_EQ(run.ledger.Count(1), 0u);
     ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
+}
+
+// Every thread busy, the reader done: the pool still grows to its bound while work waits, even
+// when each new thread asks for the next while its own creation is still under way.
+TEST(Lanes, ThePoolGrowsToItsBoundWhileCreationsOverlap) {
+    CoreRun run(SmallLimits(8));
+    run.platform.startDelayMs = 20;
+    run.platform.holdHandling = true;
+    run.lanes.Open();
+    for (int i = 0; i < 20; ++i) ASSERT_TRUE(Push(run.lanes, Message{1, static_cast<std::uint64_t>(i)}));
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return run.platform.handling == 8; }, 10s, 1ms))
+        << "only " << run.platform.handling << " of 8 threads took work";
+    run.platform.holdHandling = false;
+    ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
+    ExpectExactlyOnceInOrder(run.ledger, {{1, 20}});
 }
 
 // A datagram that found no thread is not stranded: it goes as soon as a thread can start.
