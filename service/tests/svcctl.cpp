@@ -1,7 +1,8 @@
 // svcctl NAME start|stop|pause|continue|interrogate|query|status|stop-wait: starts the service or
 // sends one control (or only queries) and prints "state N" with the state the service manager then
-// reports, or "error N" on failure; it always prints, so no output means it never ran. status adds the exit codes, checkpoint and wait hint; stop-wait sends a stop, polls
-// until STOPPED and prints the milliseconds it took before the status.
+// reports, or "error N" on failure; it always prints, so no output means it never ran. status
+// adds the exit codes, checkpoint and wait hint; stop-wait sends a stop, polls until STOPPED and
+// prints the milliseconds it took before the status.
 #include <windows.h>
 
 #include <cstdio>
