@@ -23,6 +23,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   fi
   echo "setup: installing ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-  apt-get update -q
+  # A mirror caught mid-sync fails one index for a while: try again, then install from what was
+  # fetched; the install itself still fails on a package it cannot find.
+  for try in 1 2 3; do
+    apt-get update -q && break
+    echo "setup: apt-get update failed (try $try of 3)" >&2
+    sleep $((try * 10))
+  done
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
