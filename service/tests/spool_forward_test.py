@@ -211,6 +211,20 @@ class SpoolTest(svctest.PortPerTest):
         svctest.start()
         self.assertEqual(self.assertEverySenderWhole(LISTED, count), 0)
 
+    def test_a_paused_service_goes_on_delivering_its_spool(self):
+        count = 200
+        self.start_refusing(LISTED)
+        svctest.start()
+        send_numbered(self.port, count, 2000)
+        self.assertTrue(svctest.wait_until(lambda: spool_bytes() >= 2 * count * FRAME, 60, every=0.2),
+                        spool_bytes())
+        self.assertEqual(svctest.control("pause"), svctest.PAUSED)
+        svctest.set_delivery()
+        # The pause holds the socket only: the spool empties while the service stays paused.
+        self.assertEqual(self.assertEverySenderWhole(LISTED, count, timeout=90), 0)
+        self.assertEqual(svctest.state(), svctest.PAUSED)
+        svctest.stop()
+
     def test_the_counters_after_a_known_run(self):
         count = 100
         self.start_refusing(LISTED)
