@@ -107,7 +107,13 @@ class Background:
 
 
 def reg(*args):
-    return run("reg", *args)
+    # Under load Wine now and then fails to start reg at all (exit 1, no output): try again, a
+    # bounded number of times. Whatever reg itself printed, a refusal too, is its answer.
+    for _ in range(3):
+        r = run("reg", *args)
+        if r.returncode == 0 or r.output.strip():
+            break
+    return r
 
 
 def reg_value(key, name):
@@ -123,12 +129,7 @@ def reg_value(key, name):
 
 
 def reg_set(key, name, value, kind="REG_SZ"):
-    # Under load Wine now and then fails to start reg at all (exit 1, no output): try again,
-    # a bounded number of times; a refusal reg itself prints is not retried.
-    for _ in range(3):
-        r = reg("add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
-        if r.returncode == 0 or r.output.strip():
-            break
+    r = reg("add", key, "/v", name, "/t", kind, "/d", str(value), "/f")
     assert r.returncode == 0, r
 
 
