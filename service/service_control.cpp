@@ -3,6 +3,7 @@
 #include "OVSyslog.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "forwarding.h"
 #include "overflow_report.h"
 #include "service_status.h"
@@ -140,7 +141,7 @@ bool RunServiceDispatcher() {
     if (!StartServiceCtrlDispatcherA(table)) return false;
     // STOPPED is the service main's last report, and a handler waits for a pause at most
     // kSettleWaitMs: neither wait is long, yet neither may hang the end of the program.
-    if (InterlockedCompareExchange(&g_serviceMainEntered, 0, 0) != 0)
+    if (ovwin::AtomicRead(g_serviceMainEntered) != 0)
         WaitForSingleObject(g_serviceMainDone, kEndOfServiceMainMs);
     WaitForSingleObject(g_handlerIdle, kSettleWaitMs + kEndOfServiceMainMs);
     Sleep(kHandlerAnswerMs);
