@@ -9,7 +9,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 PREFIX, MSI, NEXT_MSI, NEXT_BIN = sys.argv[1:5]
@@ -129,12 +128,11 @@ class MsiTest(unittest.TestCase):
                 uninstall(msi)
 
     def assertForwards(self, port, text):
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
+        def sent_and_forwarded():
             t.logger(port, "--rfc3164", text)
-            if any(text.encode() in rec for rec in self.suite.wait_records(LOCAL, 1, timeout=1)):
-                return
-        self.fail(f"{text!r} sent to port {port} was not forwarded")
+            return any(text.encode() in rec for rec in self.suite.wait_records(LOCAL, 1, timeout=1))
+
+        self.assertTrue(t.wait_until(sent_and_forwarded, 30, every=0), f"{text!r} sent to port {port} was not forwarded")
 
     def assertNothingInstalled(self, what):
         self.assertTrue(wait_gone(), f"{what}: the service is still there")
