@@ -23,8 +23,10 @@ constexpr DWORD kStopWaitMs = 60000;
 constexpr DWORD kStopPollMs = 250;
 constexpr ovwin::ServicePolling kStopPolling = {kStopPollMs, kStopWaitMs / kStopPollMs};
 
-// What the rollback of the port write restores: this prefix, then the old text; alone, no value.
+// What the rollback of the port write restores: a prefix, then the old text; alone, no value.
+// kHadNumber when it was stored as a REG_DWORD, kHadValue for any other type.
 constexpr char kHadValue = '=';
+constexpr char kHadNumber = '#';
 
 std::string GetProperty(MSIHANDLE install, const char* name);
 // The deferred action's data, set by the immediate phase under the action's own name.

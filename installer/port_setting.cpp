@@ -12,13 +12,22 @@ using namespace ovsetup;
 
 namespace {
 
-UINT SetPort(const char* text) {
+// A port is written as text; a rollback puts a number back as the number it was.
+UINT SetPort(const char* text, DWORD type = REG_SZ) {
     ovwin::UniqueHkey key;
-    LONG error = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                 key.put(), nullptr);
-    if (error == ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
+                        nullptr) != ERROR_SUCCESS)
+        return ERROR_INSTALL_FAILURE;
+    unsigned number = 0;
+    LONG error;
+    if (type == REG_DWORD && ovwin::ParseUnsignedText(text, &number)) {
+        DWORD value = number;
+        error = RegSetValueExA(key.get(), kPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                               sizeof value);
+    } else {
         error = RegSetValueExA(key.get(), kPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                                static_cast<DWORD>(strlen(text) + 1));
+    }
     return error == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
 }
 
@@ -34,7 +43,8 @@ extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
                                  "\" is not a UDP port: give a whole number from 1 to 65535.");
     // As the service reads it: a REG_DWORD port is its number, not its bytes.
     std::string stored;
-    bool had = ovwin::ReadRegText(HKEY_LOCAL_MACHINE, kSettingsKey, kPortValue, &stored);
+    DWORD storedType = REG_SZ;
+    bool had = ovwin::ReadRegText(HKEY_LOCAL_MACHINE, kSettingsKey, kPortValue, &stored, &storedType);
     std::string write;
     if (!given.empty())
         write = std::to_string(port);
@@ -43,7 +53,8 @@ extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
     std::string effective = write.empty() ? stored : write;
 
     MsiSetPropertyA(install, "WritePort", write.c_str());
-    MsiSetPropertyA(install, "RestorePort", had ? (std::string(1, kHadValue) + stored).c_str() : "");
+    char hadAs = storedType == REG_DWORD ? kHadNumber : kHadValue;
+    MsiSetPropertyA(install, "RestorePort", had ? (std::string(1, hadAs) + stored).c_str() : "");
     MsiSetPropertyA(install, "CheckPortFree", effective.c_str());
     Log(install, "OVSyslog: AuthPort " + (had ? "\"" + stored + "\"" : std::string("absent")) +
                      (write.empty() ? ", kept" : ", set to " + write));
@@ -59,6 +70,7 @@ extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
 extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
     std::string before = ActionData(install);
     if (!before.empty() && before[0] == kHadValue) return SetPort(before.c_str() + 1);
+    if (!before.empty() && before[0] == kHadNumber) return SetPort(before.c_str() + 1, REG_DWORD);
     ovwin::UniqueHkey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
         RegDeleteValueA(key.get(), kPortValue);

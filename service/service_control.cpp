@@ -1,8 +1,11 @@
 #include "service_control.h"
 
+#include <string>
+
 #include "OVSyslog.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "forwarding.h"
 #include "overflow_report.h"
 #include "service_status.h"
@@ -135,12 +138,12 @@ void WINAPI ServiceCtrlHandler(DWORD control) {
 }
 
 bool RunServiceDispatcher() {
-    char name[] = "OVSyslog";
-    SERVICE_TABLE_ENTRYA table[] = {{name, ServiceMain}, {nullptr, nullptr}};
+    std::string name = kServiceName;  // the table wants a writable copy
+    SERVICE_TABLE_ENTRYA table[] = {{&name[0], ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) return false;
     // STOPPED is the service main's last report, and a handler waits for a pause at most
     // kSettleWaitMs: neither wait is long, yet neither may hang the end of the program.
-    if (InterlockedCompareExchange(&g_serviceMainEntered, 0, 0) != 0)
+    if (ovwin::AtomicRead(g_serviceMainEntered) != 0)
         WaitForSingleObject(g_serviceMainDone, kEndOfServiceMainMs);
     WaitForSingleObject(g_handlerIdle, kSettleWaitMs + kEndOfServiceMainMs);
     Sleep(kHandlerAnswerMs);

@@ -4,7 +4,9 @@
 
 #include <windows.h>
 
-constexpr const char* kServiceName = "OVSyslog";
+#include "ovwin/registry_names.h"
+
+constexpr const char* kServiceName = ovwin::kSyslogService;
 constexpr const char* kServiceDisplayName = "Orvane Syslog Service";
 constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
 

@@ -3,6 +3,7 @@
 #include <process.h>
 
 #include "ovwin/handles.h"
+#include "ovwin/locks.h"
 #include "log_files.h"
 
 using namespace ovwin;
@@ -18,9 +19,9 @@ CWorkerSupervisor::~CWorkerSupervisor() {
 }
 
 bool CWorkerSupervisor::WaitSettled(DWORD ms) {
-    LONG target = InterlockedCompareExchange(&m_accepted, 0, 0);
+    LONG target = AtomicRead(m_accepted);
     ULONGLONG start = GetTickCount64();
-    while (InterlockedCompareExchange(&m_acted, 0, 0) < target) {
+    while (AtomicRead(m_acted) < target) {
         ULONGLONG spent = GetTickCount64() - start;
         if (spent >= ms) return false;
         WaitForSingleObject(m_actedEvent, static_cast<DWORD>(ms - spent));
@@ -29,7 +30,7 @@ bool CWorkerSupervisor::WaitSettled(DWORD ms) {
 }
 
 bool CWorkerSupervisor::paused() const {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_paused), 0, 0) != 0;
+    return AtomicRead(const_cast<volatile LONG&>(m_paused)) != 0;
 }
 
 void CWorkerSupervisor::Acted(LONG upTo) {
@@ -38,7 +39,7 @@ void CWorkerSupervisor::Acted(LONG upTo) {
 }
 
 LONG CWorkerSupervisor::request() const {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&m_request), 0, 0);
+    return AtomicRead(const_cast<volatile LONG&>(m_request));
 }
 
 bool CWorkerSupervisor::Request(LONG from, LONG to) {
@@ -85,7 +86,7 @@ bool CWorkerSupervisor::Supervise(Routine routine) {
             continue;
         }
         // Read before the request, so that a request stored meanwhile is not counted as acted on.
-        LONG accepted = InterlockedCompareExchange(&m_accepted, 0, 0);
+        LONG accepted = AtomicRead(m_accepted);
         LONG now = request();
         if (now == kRequestStop) break;
         if (now == kRequestRun && paused()) {

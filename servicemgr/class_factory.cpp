@@ -6,11 +6,9 @@
 
 namespace sentrydesk {
 
-CClassFactory::CClassFactory(atl30::CreatorFunc* creator) : creator_(creator) {
-    InitializeCriticalSection(&lock_);
-}
+CClassFactory::CClassFactory(atl30::CreatorFunc* creator) : creator_(creator) {}
 
-CClassFactory::~CClassFactory() { DeleteCriticalSection(&lock_); }
+CClassFactory::~CClassFactory() = default;
 
 HRESULT WINAPI CClassFactory::CreateClassObject(void* pv, REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_POINTER;
@@ -35,18 +33,22 @@ HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID riid, void** ppv)
 
 // The class table's own reference is the first; every reference beyond it holds the module.
 ULONG STDMETHODCALLTYPE CClassFactory::AddRef() {
-    EnterCriticalSection(&lock_);
-    LONG count = InterlockedIncrement(&ref_);
-    if (count == 2) LockModule();
-    LeaveCriticalSection(&lock_);
+    LONG count;
+    {
+        ovwin::CriticalLock hold(lock_);
+        count = InterlockedIncrement(&ref_);
+        if (count == 2) LockModule();
+    }
     return static_cast<ULONG>(count);
 }
 
 ULONG STDMETHODCALLTYPE CClassFactory::Release() {
-    EnterCriticalSection(&lock_);
-    LONG count = InterlockedDecrement(&ref_);
-    if (count == 1) UnlockModule();
-    LeaveCriticalSection(&lock_);
+    LONG count;
+    {
+        ovwin::CriticalLock hold(lock_);
+        count = InterlockedDecrement(&ref_);
+        if (count == 1) UnlockModule();
+    }
     if (count == 0) delete this;
     return static_cast<ULONG>(count);
 }

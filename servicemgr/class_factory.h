@@ -5,6 +5,7 @@
 #include <unknwn.h>
 
 #include "atl_module.h"
+#include "ovwin/locks.h"
 
 namespace sentrydesk {
 
@@ -24,7 +25,7 @@ private:
     virtual ~CClassFactory();
 
     LONG ref_ = 0;
-    CRITICAL_SECTION lock_;
+    ovwin::CriticalSection lock_;
     atl30::CreatorFunc* creator_;
 };
 

@@ -3,6 +3,7 @@
 
 #include "class_factory.h"
 #include "ids.h"
+#include "ovwin/locks.h"
 #include "registration.h"
 #include "service_mgr.h"
 
@@ -49,7 +50,7 @@ Module& TheModule() { return g_module; }
 HINSTANCE ModuleInstance() { return g_module.atl.m_hInst; }
 void LockModule() { InterlockedIncrement(&g_module.atl.m_nLockCnt); }
 void UnlockModule() { InterlockedDecrement(&g_module.atl.m_nLockCnt); }
-LONG ModuleLockCount() { return InterlockedCompareExchange(&g_module.atl.m_nLockCnt, 0, 0); }
+LONG ModuleLockCount() { return ovwin::AtomicRead(g_module.atl.m_nLockCnt); }
 
 }  // namespace sentrydesk
 

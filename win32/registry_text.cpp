@@ -14,7 +14,8 @@ constexpr DWORD kValueBufferSize = 1024;
 
 }  // namespace
 
-bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text) {
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
+                 DWORD* storedType) {
     ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     DWORD type = 0, size = 0;
@@ -37,6 +38,7 @@ bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::stri
     } else {
         *text = std::string(data.data(), strnlen(data.data(), size));
     }
+    if (storedType != nullptr) *storedType = type;
     return true;
 }
 

@@ -9,7 +9,6 @@ import socket
 import subprocess
 import sys
 import tempfile
-import time
 import unittest
 
 PREFIX, MSI, NEXT_MSI, NEXT_BIN = sys.argv[1:5]
@@ -129,12 +128,11 @@ class MsiTest(unittest.TestCase):
                 uninstall(msi)
 
     def assertForwards(self, port, text):
-        deadline = time.monotonic() + 30
-        while time.monotonic() < deadline:
+        def sent_and_forwarded():
             t.logger(port, "--rfc3164", text)
-            if any(text.encode() in rec for rec in self.suite.wait_records(LOCAL, 1, timeout=1)):
-                return
-        self.fail(f"{text!r} sent to port {port} was not forwarded")
+            return any(text.encode() in rec for rec in self.suite.wait_records(LOCAL, 1, timeout=1))
+
+        self.assertTrue(t.wait_until(sent_and_forwarded, 30, every=0), f"{text!r} sent to port {port} was not forwarded")
 
     def assertNothingInstalled(self, what):
         self.assertTrue(wait_gone(), f"{what}: the service is still there")
@@ -201,14 +199,21 @@ class MsiTest(unittest.TestCase):
                 default.bind(("0.0.0.0", 514))
             except OSError:
                 pass
-            for before, taken in ((str(held.getsockname()[1]), held.getsockname()[1]), (None, 514)):
-                with self.subTest(AuthPort=before):
-                    set_auth_port(before)
+            port = held.getsockname()[1]
+            # The service takes a port stored as text or as a number: so must the check, and the
+            # rollback puts either back as it was stored.
+            for kind, stored, taken in (("REG_SZ", port, port), ("REG_DWORD", port, port), (None, None, 514)):
+                with self.subTest(AuthPort=stored, kind=kind):
+                    if kind is None:
+                        set_auth_port(None)
+                    else:
+                        ovswine.reg_set(t.SYSLOG_KEY, "AuthPort", stored, kind)
+                    before = ovswine.reg_value(t.SYSLOG_KEY, "AuthPort")
                     rc, log = install(MSI)
                     self.assertNotEqual(rc, 0)
                     self.assertIn(f"OVSyslog cannot start: UDP port {taken} is in use by another program.", log)
-                    self.assertNothingInstalled(f"AuthPort {before}")
-                    self.assertEqual(auth_port(), before, "the port was not put back")
+                    self.assertNothingInstalled(f"AuthPort {stored} {kind}")
+                    self.assertEqual(ovswine.reg_value(t.SYSLOG_KEY, "AuthPort"), before, "the port was not put back")
         finally:
             default.close()
             held.close()

@@ -1,6 +1,5 @@
 """The program's console switches and their messages, against Wine's service manager."""
 import re
-import time
 import unittest
 
 import ovswine
@@ -123,12 +122,13 @@ class ConsoleTest(unittest.TestCase):
         self.suite.clear()
         prog = ovswine.Background(t.PROGRAM, "-d")
         try:
-            got = []
-            deadline = time.monotonic() + 20
-            while not got and time.monotonic() < deadline:
+            # Sent again until one arrives: nothing tells from outside when -d has bound its port.
+            def sent_and_forwarded():
                 ovswine.send_udp(port, "<13>console text")
-                got = self.suite.wait_records("NMS-LOCAL", 1, timeout=1)
-            self.assertTrue(got, "a message in -d mode must be forwarded")
+                return self.suite.wait_records("NMS-LOCAL", 1, timeout=1)
+
+            self.assertTrue(t.wait_until(sent_and_forwarded, 20, every=0), "a message in -d mode must be forwarded")
+            got = self.suite.records("NMS-LOCAL")
             self.assertEqual(got[0][92:92 + 13], b"console text\0")
         finally:
             prog.stop()

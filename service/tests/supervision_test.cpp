@@ -109,6 +109,7 @@ public:
     explicit ListeningSupervisor(DWORD drainLimitMs = kDrainLimitMs, ULONGLONG clockStart = 0, unsigned clockSpeed = 1)
         : CWorkerSupervisor(drainLimitMs), m_clockStart(clockStart), m_clockSpeed(clockSpeed), m_began(GetTickCount64()) {}
     volatile LONG listening = 1;
+    volatile LONG listeningLooks = 0;  // how often the supervision asked whether the worker is up
     volatile LONG pending = 0;
     volatile LONG started = 0;
     volatile LONG progress = 0;
@@ -125,7 +126,10 @@ protected:
     bool Resting() override { return ovwin::AtomicRead(g_resting) != 0; }
     // Starts where the test says (near where 32 bits wrap, say) and runs as fast as it says.
     ULONGLONG Now() override { return m_clockStart + (GetTickCount64() - m_began) * m_clockSpeed; }
-    bool Listening() override { return ovwin::AtomicRead(listening) != 0; }
+    bool Listening() override {
+        InterlockedIncrement(&listeningLooks);
+        return ovwin::AtomicRead(listening) != 0;
+    }
     long Pending() override { return ovwin::AtomicRead(pending); }
     void OnStarted() override { InterlockedIncrement(&started); }
     void OnStopProgress() override { InterlockedIncrement(&progress); }
@@ -255,13 +259,15 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
             ASSERT_TRUE(s.WaitSettled(5000));
             ASSERT_TRUE(s.paused());
         }
-        DWORD start = GetTickCount();
+        ULONGLONG start = GetTickCount64();
         ASSERT_TRUE(s.RequestStop());
         ASSERT_TRUE(s.WaitSettled(5000));
-        EXPECT_LT(GetTickCount() - start, kAskedEndMs + 2000) << "a worker that does not listen is not waited for long";
+        EXPECT_LT(GetTickCount64() - start, kAskedEndMs + 2000u) << "a worker that does not listen is not waited for long";
         ASSERT_TRUE(run.Ended(20000));
         EXPECT_EQ(ovwin::AtomicRead(g_askedToEnd), 1) << "the worker must have been asked";
         EXPECT_EQ(ovwin::AtomicRead(g_returned), c.returns ? 1 : 0);
+        // An ended thread shows only by what it no longer does: a timed look, over many of the
+        // spinning worker's steps.
         EXPECT_FALSE(Moves(g_workerSteps, 200)) << "the worker must have ended";
         EXPECT_TRUE(run.result());
     }
@@ -299,14 +305,16 @@ TEST(Supervision, StopWaitsForTheWorkLeftUpToTheDrainLimit) {
         InterlockedExchange(&s.pending, c.pending);
         RunningSupervision run(s, ListeningWorker);
         ASSERT_TRUE(WaitRunning(s));
-        DWORD start = GetTickCount();
+        ULONGLONG start = GetTickCount64();
         ASSERT_TRUE(s.RequestStop());
         if (c.pending != 0 && c.finishAfterMs != INFINITE) {
+            // That the stop waits shows only as its not ending: a timed look, as long as the case
+            // says the work takes.
             EXPECT_FALSE(run.Ended(c.finishAfterMs)) << "the supervision must wait while work is left";
             InterlockedExchange(&s.pending, 0);
         }
         ASSERT_TRUE(run.Ended(20000));
-        DWORD took = GetTickCount() - start;
+        ULONGLONG took = GetTickCount64() - start;
         EXPECT_TRUE(run.result());
         EXPECT_EQ(s.pendingWhenAsked, c.pending) << "the worker is asked to end before the wait";
         EXPECT_EQ(s.givenUp, c.givenUp ? c.pending : -1);
@@ -326,6 +334,12 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
     RunningSupervision run(s, ListeningWorker);
     ASSERT_TRUE(WaitRunning(s));
     ASSERT_TRUE(Moves(g_workerSteps, 2000));
+    // Not started proves something only once the supervision has looked at the worker, and more
+    // than once.
+    LONG looks = ovwin::AtomicRead(s.listeningLooks);
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.listeningLooks) >= looks + 3; },
+                                  std::chrono::seconds(5)))
+        << "the supervision must look whether the worker listens";
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
     InterlockedExchange(&s.listening, 1);
     EXPECT_TRUE(ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.started) != 0; }, std::chrono::seconds(5)));

@@ -40,7 +40,7 @@ void PrintStatus(const SERVICE_STATUS& s) {
 
 int Run(SC_HANDLE service, const Control& control, const char* word) {
     SERVICE_STATUS status = {};
-    DWORD start = GetTickCount();
+    ULONGLONG start = GetTickCount64();
     if (control.code == kStart) {
         if (!StartServiceA(service, 0, nullptr)) return Fail("StartService");
     } else if (control.code != 0 && !ControlService(service, control.code, &status)) {
@@ -48,11 +48,11 @@ int Run(SC_HANDLE service, const Control& control, const char* word) {
     }
     if (!QueryServiceStatus(service, &status)) return Fail("QueryServiceStatus");
     if (std::strcmp(word, "stop-wait") == 0) {
-        while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount() - start < kStopWaitLimitMs) {
+        while (status.dwCurrentState != SERVICE_STOPPED && GetTickCount64() - start < kStopWaitLimitMs) {
             Sleep(5);
             if (!QueryServiceStatus(service, &status)) return Fail("QueryServiceStatus");
         }
-        std::printf("after %lu ms ", GetTickCount() - start);
+        std::printf("after %lu ms ", static_cast<unsigned long>(GetTickCount64() - start));
         PrintStatus(status);
     } else if (std::strcmp(word, "status") == 0) {
         PrintStatus(status);

@@ -2,7 +2,6 @@
 import os
 import subprocess
 import sys
-import time
 import unittest
 
 import ovswine
@@ -56,16 +55,20 @@ class DialogTest(unittest.TestCase):
                 os.unlink(os.path.join(BUILD, name))
         os.environ["OVS_SHOT_DIR"] = ovswine.win_path(BUILD)
         driver = ovswine.Background(ovswine.bin_path("servicemgr_dialog_tests.exe"))
+        shot_taken = False
+
+        def ended_after_its_shot():
+            """Takes the screenshot once the dialog says it is open; true once the driver ended."""
+            nonlocal shot_taken
+            if not shot_taken and os.path.exists(os.path.join(BUILD, "dialog-open.flag")):
+                subprocess.run(["import", "-window", "root", SHOT], check=True,
+                               stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+                open(os.path.join(BUILD, "dialog-shot.flag"), "w").close()
+                shot_taken = True
+            return driver.proc.poll() is not None
+
         try:
-            shot_taken = False
-            deadline = time.monotonic() + 500
-            while driver.proc.poll() is None and time.monotonic() < deadline:
-                if not shot_taken and os.path.exists(os.path.join(BUILD, "dialog-open.flag")):
-                    subprocess.run(["import", "-window", "root", SHOT], check=True,
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
-                    open(os.path.join(BUILD, "dialog-shot.flag"), "w").close()
-                    shot_taken = True
-                time.sleep(0.1)
+            ovswine.wait_until(ended_after_its_shot, 500)
             output = driver.output()
             sys.stdout.write(output)
             self.assertEqual(driver.proc.wait(10), 0, "dialog tests failed")

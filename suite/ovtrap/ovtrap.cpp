@@ -12,16 +12,16 @@
 #include <string>
 
 #include "ovwin/handles.h"
+#include "ovwin/registry_names.h"
 
 using namespace ovwin;
 
 namespace {
 
-constexpr const char* kServiceName = "OVTrap";
+constexpr const char* kServiceName = kTrapService;
 constexpr const char* kDisplayName = "Orvane Trap Service";
-constexpr const char* kKey = "Software\\Telmora\\Orvane\\OVTrap";
-constexpr const char* kPortValue = "AuthPort";
-constexpr const char* kDefaultPort = "162";
+constexpr const char* kKey = kTrapKey;
+constexpr const char* kDefaultPort = kDefaultTrapPortText;
 constexpr DWORD kExitPortTaken = 10048;  // WSAEADDRINUSE, as the service's exit code
 
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;

@@ -3,6 +3,7 @@
 A wrong decision here tests the wrong tree without a word, or stops a Wine server in someone
 else's prefix.
 """
+import json
 import os
 import stat
 import subprocess
@@ -169,6 +170,45 @@ class Scripts(unittest.TestCase):
                           PYTHONPATH=os.path.join(TOOLS, "python"))
         self.assertNotEqual(r.returncode, 0)
         self.assertIn("OVS_WINEPREFIX is empty", r.stderr)
+
+    def test_wait_until_asks_until_true_and_once_more_at_the_time_out(self):
+        """The script tests' one wait: a yes without the condition, or an early no, lets every
+        test built on it pass without the thing it waits for."""
+        loader = write(os.path.join(self.dir.name, "wine"), "#!/bin/sh\nexit 0\n")
+        code = (
+            "import json, sys, time\n"
+            "import ovswine\n"
+            "true_from, timeout, every = json.loads(sys.argv[1])\n"
+            "asks = 0\n"
+            "start = time.monotonic()\n"
+            "def done():\n"
+            "    global asks\n"
+            "    asks += 1\n"
+            "    if true_from < 0:\n"
+            "        return time.monotonic() - start >= timeout\n"
+            "    return 0 < true_from <= asks\n"
+            "result = ovswine.wait_until(done, timeout, every)\n"
+            "print(json.dumps([result, asks, time.monotonic() - start]))\n")
+        cases = [  # the ask from which it holds (0 never, -1 from the time-out on), time-out, rest, result, asks
+            (1, 5, 0.01, True, (1, 1)),
+            (3, 5, 0.01, True, (3, 3)),
+            (0, 0.3, 0.05, False, (2, 7)),
+            # A rest longer than the time-out: only the last ask, at the time-out, sees it.
+            (-1, 0.1, 0.5, True, (2, 2)),
+        ]
+        for true_from, timeout, every, want, (fewest, most) in cases:
+            with self.subTest(true_from=true_from, timeout=timeout):
+                r = self.run_tool([sys.executable, "-c", code, f"[{true_from}, {timeout}, {every}]"],
+                                  OVS_WINELOADER32=loader, OVS_WINEARCH="win32", OVS_WINEPREFIX=self.dir.name,
+                                  OVS_TOOLS=TOOLS, PYTHONPATH=os.path.join(TOOLS, "python"))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                result, asks, took = json.loads(r.stdout)
+                self.assertEqual(result, want)
+                self.assertGreaterEqual(asks, fewest)
+                self.assertLessEqual(asks, most)
+                if not want:
+                    self.assertGreaterEqual(took, timeout, "gave up early")
+                self.assertLess(took, timeout + every + 5, "waited past its bound")
 
 
 if __name__ == "__main__":

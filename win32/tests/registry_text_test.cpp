@@ -65,9 +65,11 @@ TEST(RegistryText, TellsAbsentFromEmptyAndReadsNumbersAsTheirText) {
             ASSERT_TRUE(key.Store("Value", c.type, c.data, c.size)) << "case at line " << c.line;
         }
         std::string text = "untouched";
-        EXPECT_EQ(ovwin::ReadRegText(HKEY_CURRENT_USER, kTestKey, "Value", &text), c.present)
+        DWORD type = 0;
+        EXPECT_EQ(ovwin::ReadRegText(HKEY_CURRENT_USER, kTestKey, "Value", &text, &type), c.present)
             << "case at line " << c.line;
         EXPECT_EQ(text, c.present ? c.text : "untouched") << "case at line " << c.line;
+        EXPECT_EQ(type, c.type) << "case at line " << c.line;
     }
 }
 

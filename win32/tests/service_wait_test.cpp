@@ -51,9 +51,9 @@ TEST(WaitWhilePending, WaitsOneIntervalBeforeEachQuery) {
         *state = ++queries < 3 ? P : S;
         return true;
     };
-    DWORD start = GetTickCount();
+    ULONGLONG start = GetTickCount64();
     EXPECT_EQ(ovwin::WaitWhilePending(query, P, P, {100, 5}), S);
-    EXPECT_GE(GetTickCount() - start, 3 * 100u - 30) << "three queries, three intervals";
+    EXPECT_GE(GetTickCount64() - start, 3 * 100u - 30) << "three queries, three intervals";
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Where the syslog and trap services keep their settings (root HKEY_LOCAL_MACHINE), and the
-// services' names: read by the receiver library, the service and the console add-in.
+// services' names: read by the receiver library, the service, the console add-in and the trap
+// service's stand-in.
 #pragma once
 
 namespace ovwin {

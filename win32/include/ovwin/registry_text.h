@@ -10,8 +10,9 @@ namespace ovwin {
 // The one way a setting is read. True when the value exists, with its text in *text: a REG_DWORD
 // as its decimal text (a port may be stored either way), any other type as its bytes up to the
 // first NUL, so an empty value reads as "". False, *text untouched, when the key or the value
-// is absent or cannot be read.
-bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text);
+// is absent or cannot be read. *type, when given, gets the value's type with the text.
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
+                 DWORD* type = nullptr);
 
 // ReadRegText for the receiver library's exported GetRegInfo: "" when the value is absent, cannot
 // be read or takes more than 1024 bytes. The text lives in a per-thread buffer, valid until this
