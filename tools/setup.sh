@@ -28,7 +28,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   for try in 1 2 3; do
     apt-get update -q && break
     echo "setup: apt-get update failed (try $try of 3)" >&2
-    sleep $((try * 10))
+    [ "$try" -lt 3 ] && sleep $((try * 10))
   done
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
