@@ -72,16 +72,34 @@ class Result:
         return f"Result({self.returncode}, {self.output!r})"
 
 
-def run(*args, timeout=120, check=False):
-    """Runs a Windows program to its end; returns its exit code and its output (stdout+stderr)."""
+# What Wine's launcher prints when it could not start a program at all (seen under load): the
+# program never ran, so running it again is always safe.
+NOT_STARTED = "Application could not be started"
+
+
+def _run_once(args, timeout):
     with tempfile.TemporaryFile() as out:
         p = subprocess.run([LOADER, *args], env=env(), stdin=subprocess.DEVNULL, stdout=out,
                            stderr=subprocess.STDOUT, timeout=timeout)
         out.seek(0)
         text = out.read().decode("latin-1").replace("\r\n", "\n")
-    if check and p.returncode != 0:
-        raise AssertionError(f"{args} exited {p.returncode}: {text}")
     return Result(p.returncode, text)
+
+
+def run(*args, timeout=120, check=False, always_prints=False):
+    """Runs a Windows program to its end; returns its exit code and its output (stdout+stderr).
+    Tried again, a bounded number of times, when Wine could not start it; with always_prints,
+    no output at all also means it never started."""
+    for attempt in range(3):
+        if attempt:
+            time.sleep(attempt)
+        r = _run_once(args, timeout)
+        never_started = NOT_STARTED in r.output or (always_prints and not r.output.strip())
+        if not never_started:
+            break
+    if check and r.returncode != 0:
+        raise AssertionError(f"{args} exited {r.returncode}: {r.output}")
+    return r
 
 
 class Background:
@@ -107,13 +125,8 @@ class Background:
 
 
 def reg(*args):
-    # Under load Wine now and then fails to start reg at all (exit 1, no output): try again, a
-    # bounded number of times. Whatever reg itself printed, a refusal too, is its answer.
-    for _ in range(3):
-        r = run("reg", *args)
-        if r.returncode == 0 or r.output.strip():
-            break
-    return r
+    # Every reg command prints its answer, a refusal too.
+    return run("reg", *args, always_prints=True)
 
 
 def reg_value(key, name):

@@ -44,13 +44,9 @@ def svc(*args, timeout=120):
 
 
 def svcctl(action, timeout=120):
-    """svcctl's words. It always prints something; no output means Wine never started it, which
-    happens now and then under load, so that is tried again (it cannot have sent anything)."""
-    for _ in range(3):
-        out = ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, action, timeout=timeout).output.split()
-        if out:
-            break
-    return out
+    """svcctl's words; it always prints something."""
+    return ovswine.run(ovswine.bin_path("svcctl.exe"), SERVICE, action, timeout=timeout,
+                       always_prints=True).output.split()
 
 
 def control(action):

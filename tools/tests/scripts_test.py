@@ -211,5 +211,49 @@ class Scripts(unittest.TestCase):
                 self.assertLess(took, timeout + every + 5, "waited past its bound")
 
 
+    def test_run_tries_again_only_what_wine_never_started(self):
+        """A launch that Wine fails must be tried again (CI lost a whole test to one); a program's
+        own answer, a refusal too, must not be: running it twice may do its work twice."""
+        d = self.dir.name
+        count = os.path.join(d, "calls")
+        # Fails to launch the first `fails` times, then answers with `answer` and `code`.
+        loader = write(os.path.join(d, "wine"),
+                       '#!/bin/sh\n'
+                       f'n=$(cat {count} 2>/dev/null || echo 0); n=$((n+1)); echo $n > {count}\n'
+                       'if [ "$n" -le "$FAILS" ]; then\n'
+                       '  [ "$HOW" = empty ] && exit 1\n'
+                       '  printf "Application could not be started, or no application associated with'
+                       ' the specified file.\\nShellExecuteEx failed: Internal error.\\n"; exit 1\n'
+                       'fi\n'
+                       'printf "$ANSWER"; exit $CODE\n')
+        code = ("import json, sys\nimport ovswine\n"
+                "r = ovswine.run('reg', 'query', 'K', always_prints=sys.argv[1] == '1')\n"
+                "print(json.dumps([r.returncode, r.output]))\n")
+        cases = [  # name, launch failures, how, answer, code, always_prints, calls, result
+            ("answers", 0, "text", "done\\n", 0, True, 1, (0, "done\n")),
+            ("own refusal", 0, "text", "ERROR: no such key\\n", 1, True, 1, (1, "ERROR: no such key\n")),
+            ("launch failed once", 1, "text", "done\\n", 0, False, 2, (0, "done\n")),
+            ("no output, prints", 2, "empty", "done\\n", 0, True, 3, (0, "done\n")),
+            ("no output, may be silent", 2, "empty", "done\\n", 0, False, 1, (1, "")),
+            ("never launched", 9, "text", "done\\n", 0, True, 3, None),
+        ]
+        for name, fails, how, answer, rc, prints, calls, want in cases:
+            with self.subTest(name):
+                if os.path.exists(count):
+                    os.unlink(count)
+                r = self.run_tool([sys.executable, "-c", code, "1" if prints else "0"],
+                                  OVS_WINELOADER32=loader, OVS_WINEARCH="win32", OVS_WINEPREFIX=d,
+                                  OVS_TOOLS=TOOLS, PYTHONPATH=os.path.join(TOOLS, "python"),
+                                  FAILS=str(fails), HOW=how, ANSWER=answer, CODE=str(rc))
+                self.assertEqual(r.returncode, 0, r.stderr)
+                got = json.loads(r.stdout)
+                with open(count) as f:
+                    self.assertEqual(int(f.read()), calls)
+                if want is None:
+                    self.assertEqual(got[0], 1)
+                    self.assertIn("Application could not be started", got[1])
+                else:
+                    self.assertEqual(tuple(got), want)
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
