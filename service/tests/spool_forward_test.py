@@ -95,6 +95,16 @@ class SpoolTest(svctest.PortPerTest):
     def start_refusing(self, destination):
         svctest.set_delivery(refuse_destination=destination)
 
+    def spool_while_refusing(self, count, rate, sources=SENDERS, timeout=60):
+        """Starts the service with the listed server refusing and waits until count messages from
+        each source are in its spool."""
+        self.start_refusing(LISTED)
+        svctest.start()
+        send_numbered(self.port, count, rate, sources)
+        want = len(sources) * count * FRAME
+        self.assertTrue(svctest.wait_until(lambda: spool_bytes() >= want, timeout, every=0.2),
+                        f"{spool_bytes()} of {want} bytes spooled")
+
     def test_an_outage_of_one_destination_loses_nothing_and_stops_nothing_else(self):
         per_sender, rate, outage = 5000, 125, (10, 70)
         svctest.start()
@@ -119,11 +129,7 @@ class SpoolTest(svctest.PortPerTest):
 
     def test_a_killed_service_delivers_its_spool_after_the_next_start(self):
         count = 2500
-        self.start_refusing(LISTED)
-        svctest.start()
-        send_numbered(self.port, count, 2000)
-        self.assertTrue(svctest.wait_until(lambda: spool_bytes() >= 2 * count * FRAME, 120, every=0.5),
-                        spool_bytes())
+        self.spool_while_refusing(count, 2000, timeout=120)
         ovswine.run("taskkill", "/F", "/IM", "OVSyslogSvc.exe")  # TerminateProcess
         self.assertTrue(svctest.wait_until(lambda: svctest.service_pid() is None, 20))
         # Wine's service manager does not see its service's process end and keeps it RUNNING;
@@ -162,10 +168,7 @@ class SpoolTest(svctest.PortPerTest):
 
     def spool_then_stop(self, count):
         """count messages from one sender spooled for the listed server, then a stop."""
-        self.start_refusing(LISTED)
-        svctest.start()
-        send_numbered(self.port, count, 2000, SENDERS[:1])
-        svctest.wait_until(lambda: spool_bytes() >= count * FRAME, 60, every=0.2)
+        self.spool_while_refusing(count, 2000, SENDERS[:1])
         s, stopped = svctest.stop()
         self.assertTrue(stopped)
         svctest.set_delivery()
@@ -213,11 +216,7 @@ class SpoolTest(svctest.PortPerTest):
 
     def test_a_paused_service_goes_on_delivering_its_spool(self):
         count = 200
-        self.start_refusing(LISTED)
-        svctest.start()
-        send_numbered(self.port, count, 2000)
-        self.assertTrue(svctest.wait_until(lambda: spool_bytes() >= 2 * count * FRAME, 60, every=0.2),
-                        spool_bytes())
+        self.spool_while_refusing(count, 2000)
         self.assertEqual(svctest.control("pause"), svctest.PAUSED)
         svctest.set_delivery()
         # The pause holds the socket only: the spool empties while the service stays paused.
@@ -227,10 +226,7 @@ class SpoolTest(svctest.PortPerTest):
 
     def test_the_counters_after_a_known_run(self):
         count = 100
-        self.start_refusing(LISTED)
-        svctest.start()
-        send_numbered(self.port, count, 500)
-        svctest.wait_until(lambda: spool_bytes() >= 2 * count * FRAME, 60, every=0.2)
+        self.spool_while_refusing(count, 500)
         svctest.stop()
         self.assertEqual(statistics(), {
             "Received": 2 * count, "Forwarded": 2 * count, "Redelivered": 0,
