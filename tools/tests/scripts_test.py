@@ -119,6 +119,42 @@ class Scripts(unittest.TestCase):
         self.assertIn("[ RUN      ] hangs.exe", r.stdout)
         self.assertIn("hangs.exe was still running after 1 s", r.stderr)
 
+    def test_the_test_emulator_tries_again_only_a_program_wine_never_started(self):
+        """One silent launch failure failed a whole C++ suite in a repeated x86_64 run; a test that
+        failed on its own must still fail at once, with its output."""
+        d = self.dir.name
+        prefix = os.path.join(d, "prefix")
+        os.mkdir(prefix)
+        write(os.path.join(prefix, ".ovs-ready"), "", executable=False)
+        count = os.path.join(d, "calls")
+        # The session start (cmd /c exit) is not a call of the program.
+        loader = write(os.path.join(d, "wine"),
+                       '#!/bin/sh\n[ "$1" = cmd ] && exit 0\n'
+                       f'n=$(cat {count} 2>/dev/null || echo 0); n=$((n+1)); echo $n > {count}\n'
+                       'if [ "$n" -le "$FAILS" ]; then\n'
+                       '  [ "$HOW" = launcher ] && echo "Application could not be started, or no application"\n'
+                       '  exit 1\n'
+                       'fi\n'
+                       'echo "[==========] $1"; exit $CODE\n')
+        cases = [  # name, launch failures, how, the program's exit code, calls, exit code
+            ("passes", 0, "silent", 0, 1, 0),
+            ("fails on its own", 0, "silent", 1, 1, 1),
+            ("silent once", 1, "silent", 0, 2, 0),
+            ("launcher twice", 2, "launcher", 1, 3, 1),
+            ("never", 9, "silent", 0, 3, 1),
+        ]
+        for name, fails, how, code, calls, want in cases:
+            with self.subTest(name):
+                if os.path.exists(count):
+                    os.unlink(count)
+                r = self.run_tool([os.path.join(TOOLS, "wine-run"), prefix, "win32", "t.exe"],
+                                  OVS_WINELOADER32=loader, FAILS=str(fails), HOW=how, CODE=str(code))
+                self.assertEqual(r.returncode, want, r.stderr)
+                with open(count) as f:
+                    self.assertEqual(int(f.read()), calls)
+                self.assertEqual("[==========] t.exe" in r.stdout, calls > fails)
+                self.assertEqual(r.stderr.count("did not start t.exe"), calls - 1)
+
     def test_run_grants_the_receive_buffer_by_raising_rmem_max_never_lowering_it(self):
         value = os.path.join(self.dir.name, "rmem_max")
         writes = os.path.join(self.dir.name, "sysctl.writes")
