@@ -51,6 +51,27 @@ class Scripts(unittest.TestCase):
         with open(self.calls) as f:
             return f.read().splitlines()
 
+    def flaky_loader(self, answer):
+        """A loader that Wine-like fails its first $FAILS launches, silently (HOW=silent) or with
+        the launcher's text, then runs the shell line `answer`. launches() counts them; the
+        session start (cmd /c exit) is not one."""
+        self.launch_file = os.path.join(self.dir.name, "launches")
+        if os.path.exists(self.launch_file):
+            os.unlink(self.launch_file)
+        f = self.launch_file
+        return write(os.path.join(self.dir.name, "wine"),
+                     '#!/bin/sh\n[ "$1" = cmd ] && exit 0\n'
+                     f'n=$(cat {f} 2>/dev/null || echo 0); n=$((n+1)); echo $n > {f}\n'
+                     'if [ "$n" -le "$FAILS" ]; then\n'
+                     '  [ "$HOW" = silent ] && exit 1\n'
+                     '  printf "Application could not be started, or no application associated with'
+                     ' the specified file.\\nShellExecuteEx failed: Internal error.\\n"; exit 1\n'
+                     'fi\n' + answer + '\n')
+
+    def launches(self):
+        with open(self.launch_file) as f:
+            return int(f.read())
+
     def test_winearch_tells_the_cases_apart(self):
         d = self.dir.name
         cases = [
@@ -126,16 +147,6 @@ class Scripts(unittest.TestCase):
         prefix = os.path.join(d, "prefix")
         os.mkdir(prefix)
         write(os.path.join(prefix, ".ovs-ready"), "", executable=False)
-        count = os.path.join(d, "calls")
-        # The session start (cmd /c exit) is not a call of the program.
-        loader = write(os.path.join(d, "wine"),
-                       '#!/bin/sh\n[ "$1" = cmd ] && exit 0\n'
-                       f'n=$(cat {count} 2>/dev/null || echo 0); n=$((n+1)); echo $n > {count}\n'
-                       'if [ "$n" -le "$FAILS" ]; then\n'
-                       '  [ "$HOW" = launcher ] && echo "Application could not be started, or no application"\n'
-                       '  exit 1\n'
-                       'fi\n'
-                       'echo "[==========] $1"; exit $CODE\n')
         cases = [  # name, launch failures, how, the program's exit code, calls, exit code
             ("passes", 0, "silent", 0, 1, 0),
             ("fails on its own", 0, "silent", 1, 1, 1),
@@ -145,13 +156,11 @@ class Scripts(unittest.TestCase):
         ]
         for name, fails, how, code, calls, want in cases:
             with self.subTest(name):
-                if os.path.exists(count):
-                    os.unlink(count)
+                loader = self.flaky_loader('echo "[==========] $1"; exit $CODE')
                 r = self.run_tool([os.path.join(TOOLS, "wine-run"), prefix, "win32", "t.exe"],
                                   OVS_WINELOADER32=loader, FAILS=str(fails), HOW=how, CODE=str(code))
                 self.assertEqual(r.returncode, want, r.stderr)
-                with open(count) as f:
-                    self.assertEqual(int(f.read()), calls)
+                self.assertEqual(self.launches(), calls)
                 self.assertEqual("[==========] t.exe" in r.stdout, calls > fails)
                 self.assertEqual(r.stderr.count("did not start t.exe"), calls - 1)
 
@@ -246,50 +255,37 @@ class Scripts(unittest.TestCase):
                     self.assertGreaterEqual(took, timeout, "gave up early")
                 self.assertLess(took, timeout + every + 5, "waited past its bound")
 
-
     def test_run_tries_again_only_what_wine_never_started(self):
         """A launch that Wine fails must be tried again (CI lost a whole test to one); a program's
         own answer, a refusal too, must not be: running it twice may do its work twice."""
         d = self.dir.name
-        count = os.path.join(d, "calls")
-        # Fails to launch the first `fails` times, then answers with `answer` and `code`.
-        loader = write(os.path.join(d, "wine"),
-                       '#!/bin/sh\n'
-                       f'n=$(cat {count} 2>/dev/null || echo 0); n=$((n+1)); echo $n > {count}\n'
-                       'if [ "$n" -le "$FAILS" ]; then\n'
-                       '  [ "$HOW" = empty ] && exit 1\n'
-                       '  printf "Application could not be started, or no application associated with'
-                       ' the specified file.\\nShellExecuteEx failed: Internal error.\\n"; exit 1\n'
-                       'fi\n'
-                       'printf "$ANSWER"; exit $CODE\n')
         code = ("import json, sys\nimport ovswine\n"
                 "r = ovswine.run('reg', 'query', 'K', always_prints=sys.argv[1] == '1')\n"
                 "print(json.dumps([r.returncode, r.output]))\n")
         cases = [  # name, launch failures, how, answer, code, always_prints, calls, result
-            ("answers", 0, "text", "done\\n", 0, True, 1, (0, "done\n")),
-            ("own refusal", 0, "text", "ERROR: no such key\\n", 1, True, 1, (1, "ERROR: no such key\n")),
-            ("launch failed once", 1, "text", "done\\n", 0, False, 2, (0, "done\n")),
-            ("no output, prints", 2, "empty", "done\\n", 0, True, 3, (0, "done\n")),
-            ("no output, may be silent", 2, "empty", "done\\n", 0, False, 1, (1, "")),
-            ("never launched", 9, "text", "done\\n", 0, True, 3, None),
+            ("answers", 0, "launcher", "done\\n", 0, True, 1, (0, "done\n")),
+            ("own refusal", 0, "launcher", "ERROR: no such key\\n", 1, True, 1, (1, "ERROR: no such key\n")),
+            ("launch failed once", 1, "launcher", "done\\n", 0, False, 2, (0, "done\n")),
+            ("no output, prints", 2, "silent", "done\\n", 0, True, 3, (0, "done\n")),
+            ("no output, may be silent", 2, "silent", "done\\n", 0, False, 1, (1, "")),
+            ("never launched", 9, "launcher", "done\\n", 0, True, 3, None),
         ]
         for name, fails, how, answer, rc, prints, calls, want in cases:
             with self.subTest(name):
-                if os.path.exists(count):
-                    os.unlink(count)
+                loader = self.flaky_loader('printf "$ANSWER"; exit $CODE')
                 r = self.run_tool([sys.executable, "-c", code, "1" if prints else "0"],
                                   OVS_WINELOADER32=loader, OVS_WINEARCH="win32", OVS_WINEPREFIX=d,
                                   OVS_TOOLS=TOOLS, PYTHONPATH=os.path.join(TOOLS, "python"),
                                   FAILS=str(fails), HOW=how, ANSWER=answer, CODE=str(rc))
                 self.assertEqual(r.returncode, 0, r.stderr)
                 got = json.loads(r.stdout)
-                with open(count) as f:
-                    self.assertEqual(int(f.read()), calls)
+                self.assertEqual(self.launches(), calls)
                 if want is None:
                     self.assertEqual(got[0], 1)
                     self.assertIn("Application could not be started", got[1])
                 else:
                     self.assertEqual(tuple(got), want)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
