@@ -48,19 +48,32 @@ CSpool::~CSpool() {
 
 void CSpool::Reset() {
     m_opened = false;
+    m_scanned = true;
+    m_toScan = SpoolScan();
     m_segments.clear();
     m_nextSegment = 1;
     m_writer.reset();
     m_unflushed = false;
     m_reader.reset();
     m_cursor = 0;
-    m_haveHead = false;
+    m_readIndex = 0;
+    m_readAt = 0;
+    m_pending.clear();
     m_positionDirty = false;
+    m_delivered.clear();
     m_unreadable = 0;
     m_records = m_bytes = m_diskBytes = 0;
 }
 
 SpoolOpen CSpool::Open() {
+    SpoolOpen found = Attach();
+    if (!found.ok || m_scanned) return found;
+    SpoolScan scan = PrepareScan();
+    RunScan(*m_folder, &scan);
+    return AdoptScan(std::move(scan));
+}
+
+SpoolOpen CSpool::Attach() {
     if (m_opened) Flush();
     Reset();
     SpoolOpen found;
@@ -82,30 +95,62 @@ SpoolOpen CSpool::Open() {
         position = SpoolPosition();
         m_positionDirty = true;
     }
-    // Never below the position: its segment counts as undelivered from its start.
-    m_nextSegment = std::max<std::uint64_t>({numbers.empty() ? 1 : numbers.back() + 1, position.segment, 1});
+    // A position inside a segment counts that segment's frames below it as delivered: a new
+    // segment never takes its number, whether its file is still there or not.
+    std::uint64_t pastPosition = position.segment + (position.offset > 0 ? 1 : 0);
+    m_nextSegment = std::max<std::uint64_t>({numbers.empty() ? 1 : numbers.back() + 1, pastPosition, 1});
 
+    m_toScan.name = m_name;
+    m_toScan.position = position;
     for (std::uint64_t number : numbers) {
-        if (number < position.segment) {
+        if (number < position.segment)
             Remove(SegmentFileName(m_name, number));  // delivered before its deletion was done
-            continue;
-        }
-        if (!ScanSegment(number, number == position.segment ? position.offset : 0, &found)) {
-            ++found.unreadableFiles;
-            if (m_unreadable == 0) m_unreadable = number;
-        }
+        else
+            m_toScan.numbers.push_back(number);
     }
-    if (!m_segments.empty() && m_segments.front().number == position.segment)
-        m_cursor = std::min(position.offset, m_segments.front().end);
-    found.records = m_records;
     found.ok = m_opened = true;
+    m_toScan.found = found;
+    m_scanned = m_toScan.numbers.empty();
     return found;
 }
 
+SpoolScan CSpool::PrepareScan() const { return m_toScan; }
+
+void CSpool::RunScan(ISpoolFolder& folder, SpoolScan* scan) {
+    for (std::uint64_t number : scan->numbers) {
+        std::uint64_t deliveredUpTo = number == scan->position.segment ? scan->position.offset : 0;
+        if (!ScanSegment(folder, scan->name, number, deliveredUpTo, scan)) {
+            ++scan->found.unreadableFiles;
+            if (scan->unreadable == 0) scan->unreadable = number;
+        }
+    }
+}
+
+SpoolOpen CSpool::AdoptScan(SpoolScan&& scan) {
+    if (m_scanned) return scan.found;
+    // An earlier run's segments all come before the ones this run started.
+    for (auto s = scan.segments.rbegin(); s != scan.segments.rend(); ++s) {
+        m_segments.push_front(*s);
+        Account(*s, +1);
+    }
+    m_unreadable = scan.unreadable;
+    m_cursor = 0;
+    if (!scan.segments.empty() && scan.segments.front().number == scan.position.segment)
+        m_cursor = std::min(scan.position.offset, scan.segments.front().end);
+    m_readIndex = 0;
+    m_readAt = m_cursor;
+    m_reader.reset();
+    m_scanned = true;
+    m_toScan = SpoolScan();
+    scan.found.records = m_records;
+    return scan.found;
+}
+
 // Frames that start before deliveredUpTo were delivered by an earlier run.
-bool CSpool::ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, SpoolOpen* found) {
-    std::string fileName = SegmentFileName(m_name, number);
-    std::unique_ptr<ISpoolFile> file = m_folder->Open(fileName, false);
+bool CSpool::ScanSegment(ISpoolFolder& folder, const std::string& name, std::uint64_t number,
+                         std::uint64_t deliveredUpTo, SpoolScan* scan) {
+    std::string fileName = SegmentFileName(name, number);
+    std::unique_ptr<ISpoolFile> file = folder.OpenForReading(fileName);
     Segment s;
     s.number = number;
     if (!file || !file->Size(&s.end)) return false;
@@ -117,8 +162,8 @@ bool CSpool::ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, Spoo
         if (f.skipped > 0) {
             s.damagedAt.push_back(at);
             if (at >= deliveredUpTo) {
-                ++found->damagedRegions;
-                found->damagedBytes += f.skipped;
+                ++scan->found.damagedRegions;
+                scan->found.damagedBytes += f.skipped;
             }
         }
         if (!f.found) break;
@@ -132,12 +177,9 @@ bool CSpool::ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, Spoo
         at = f.at + frame;
     }
     window.reset();
-    if (s.records == s.delivered) {
-        Remove(fileName);  // nothing left to deliver in it
-        return true;
-    }
-    m_segments.push_back(s);
-    Account(s, +1);
+    // Nothing left to deliver in it; a failed removal is tried again at the next open.
+    if (s.records == s.delivered) folder.Remove(fileName);
+    else scan->segments.push_back(s);
     return true;
 }
 
@@ -214,52 +256,115 @@ SpoolAppend CSpool::Append(const void* record, std::size_t size) {
 }
 
 SpoolHead CSpool::Head(std::vector<unsigned char>* record) {
+    if (!m_pending.empty()) {
+        *record = m_pending.front().record;
+        return SpoolHead::kRecord;
+    }
+    return ReadNext(record);
+}
+
+SpoolHead CSpool::ReadNext(std::vector<unsigned char>* record) {
     if (!m_opened && !Open().ok) return SpoolHead::kFailed;
-    while (!m_haveHead) {
-        if (m_segments.empty()) return SpoolHead::kEmpty;
-        Segment& s = m_segments.front();
-        if (m_cursor >= s.end) {
+    if (!m_scanned) {
+        SpoolScan scan = PrepareScan();
+        RunScan(*m_folder, &scan);
+        AdoptScan(std::move(scan));
+    }
+    for (;;) {
+        Settle();
+        if (m_readIndex >= m_segments.size()) return SpoolHead::kEmpty;
+        Segment& s = m_segments[m_readIndex];
+        if (m_readAt >= s.end) {
             if (Writing(s)) return SpoolHead::kEmpty;
-            DropHead();
+            ++m_readIndex;
+            m_readAt = 0;
             continue;
         }
-        if (!m_reader || m_reader->segment() != s.number || m_reader->Failed()) {
-            std::unique_ptr<ISpoolFile> file = m_folder->Open(SegmentFileName(m_name, s.number), false);
-            if (!file) return SpoolHead::kFailed;
+        if (!m_reader || m_reader->segment() != s.number) {
+            std::unique_ptr<ISpoolFile> file = m_folder->OpenForReading(SegmentFileName(m_name, s.number));
+            if (!file) {
+                SetAsideReading(s);
+                continue;
+            }
             m_reader.reset(new SpoolWindow(std::move(file), s.number, kSpoolReadWindowBytes));
         }
-        FrameFind f = FindFrame(*m_reader, m_cursor, s.end);
-        if (m_reader->Failed()) return SpoolHead::kFailed;
-        if (f.skipped > 0 && !std::binary_search(s.damagedAt.begin(), s.damagedAt.end(), m_cursor))
+        FrameFind f = FindFrame(*m_reader, m_readAt, s.end);
+        if (m_reader->Failed()) {
+            SetAsideReading(s);
+            continue;
+        }
+        if (f.skipped > 0 && !std::binary_search(s.damagedAt.begin(), s.damagedAt.end(), m_readAt))
             ++m_lateDamage;
         if (!f.found) {
-            m_cursor = s.end;
+            m_readAt = s.end;
             continue;
         }
         const unsigned char* payload = m_reader->Bytes(f.at + kFrameHeaderBytes, f.length);
-        if (payload == nullptr) return SpoolHead::kFailed;
-        m_head.assign(payload, payload + f.length);
-        m_cursor = f.at;
-        m_headEnd = f.at + kFrameHeaderBytes + f.length;
-        m_haveHead = true;
+        if (payload == nullptr) {
+            SetAsideReading(s);
+            continue;
+        }
+        Read read;
+        read.segment = s.number;
+        read.end = f.at + kFrameHeaderBytes + f.length;
+        read.bytes = kFrameHeaderBytes + f.length;
+        read.record.assign(payload, payload + f.length);
+        m_readAt = read.end;
+        *record = read.record;
+        m_pending.push_back(std::move(read));
+        return SpoolHead::kRecord;
     }
-    *record = m_head;
-    return SpoolHead::kRecord;
+}
+
+// What was read of s is still delivered; the rest of it is given up, and nothing more is written
+// behind what cannot be read.
+void CSpool::SetAsideReading(Segment& s) {
+    m_reader.reset();
+    if (Writing(s)) CloseWriter();
+    std::uint64_t read = s.delivered, readBytes = s.deliveredBytes;
+    for (const Read& r : m_pending) {
+        if (r.segment != s.number) continue;
+        ++read;
+        readBytes += r.bytes;
+    }
+    std::uint64_t lost = s.records > read ? s.records - read : 0;
+    std::uint64_t lostBytes = s.bytes > readBytes ? s.bytes - readBytes : 0;
+    m_records -= lost;
+    m_bytes -= lostBytes;
+    s.records -= lost;
+    s.bytes -= lostBytes;
+    s.setAside = true;
+    s.lost += lost;
+    ++m_setAside;
+    m_setAsideRecords += lost;
+    m_readAt = s.end;
+}
+
+// Drops the first segments once reading has gone past them and nothing read from them waits.
+void CSpool::Settle() {
+    while (!m_segments.empty()) {
+        const Segment& s = m_segments.front();
+        bool readPast = m_readIndex > 0 || m_readAt >= s.end;
+        bool waiting = !m_pending.empty() && m_pending.front().segment == s.number;
+        if (!readPast || waiting) return;
+        DropHead();
+    }
 }
 
 void CSpool::MarkDelivered() {
-    if (!m_haveHead) return;
-    m_haveHead = false;
+    if (m_pending.empty()) return;
+    Settle();
+    Read read = std::move(m_pending.front());
+    m_pending.pop_front();
     Segment& s = m_segments.front();
-    std::uint64_t frame = m_headEnd - m_cursor;
     ++s.delivered;
-    s.deliveredBytes += frame;
+    s.deliveredBytes += read.bytes;
     --m_records;
-    m_bytes -= frame;
-    m_cursor = m_headEnd;
+    m_bytes -= read.bytes;
+    m_cursor = read.end;
     m_positionDirty = true;
     // The last segment goes too once everything is delivered: the next record starts a new one.
-    if (m_cursor >= s.end) DropHead();
+    Settle();
 }
 
 void CSpool::DropHead() {
@@ -270,14 +375,31 @@ void CSpool::DropHead() {
         m_unflushed = false;
     }
     Account(s, -1);
-    Remove(SegmentFileName(m_name, s.number));
+    std::string file = SegmentFileName(m_name, s.number);
+    if (s.setAside) {
+        // Kept for the operator under a name no scan takes for a segment.
+        std::string aside = file + kSetAsideSuffix;
+        m_setAsideFiles.push_back({m_folder->Rename(file, aside) ? aside : file, s.lost});
+    } else {
+        m_delivered.push_back(file);
+    }
     m_segments.pop_front();
     m_cursor = 0;
+    if (m_readIndex > 0)
+        --m_readIndex;
+    else
+        m_readAt = 0;
     m_positionDirty = true;
 }
 
 void CSpool::Remove(const std::string& fileName) {
     if (!m_folder->Remove(fileName)) m_unremoved.push_back(fileName);
+}
+
+std::vector<SpoolSetAside> CSpool::TakeSetAside() {
+    std::vector<SpoolSetAside> files;
+    files.swap(m_setAsideFiles);
+    return files;
 }
 
 bool CSpool::Flush() {
@@ -286,7 +408,8 @@ bool CSpool::Flush() {
         m_unflushed = !m_writer->Flush();
         ok = !m_unflushed;
     }
-    if (m_positionDirty) {
+    // Until the earlier run's segments are scanned, the saved position is the one that holds.
+    if (m_positionDirty && m_scanned) {
         SpoolPosition position;
         position.segment = m_segments.empty() ? m_nextSegment : m_segments.front().number;
         position.offset = m_segments.empty() ? 0 : m_cursor;
@@ -294,6 +417,12 @@ bool CSpool::Flush() {
         if (m_unreadable != 0 && m_unreadable <= position.segment) position = SpoolPosition{m_unreadable, 0};
         m_positionDirty = !m_folder->Replace(m_name + kStateSuffix, EncodePosition(position));
         ok = ok && !m_positionDirty;
+    }
+    // Delivered segments go only once a position past them is on disk.
+    if (!m_positionDirty && m_scanned) {
+        std::vector<std::string> delivered;
+        delivered.swap(m_delivered);
+        for (const std::string& name : delivered) Remove(name);
     }
     std::vector<std::string> unremoved;
     unremoved.swap(m_unremoved);

@@ -2,11 +2,17 @@
 // they are delivered. Pure C++ over the file seam of spool_files.h.
 //
 // Files, in the folder given: "<name>.<segment>.spl", segments of framed records that roll over
-// at a size and are deleted once every record in them is delivered, and "<name>.state", the
-// delivered position (segment and offset). The position is saved by Flush, so a crash delivers
-// again what was delivered since the last flush: at least once, never lost.
+// at a size, and "<name>.state", the delivered position (segment and offset). The position is
+// saved by Flush, so a crash delivers again what was delivered since the last flush: at least
+// once, never lost. A delivered segment is deleted only once a position past it is saved, and a
+// new segment never takes a number that a saved position names, so a stale position can never
+// count another segment's records as delivered.
 //
-// Not synchronised: the caller serialises the calls on one spool.
+// Records are read ahead of the delivered position (ReadNext) and marked delivered oldest first
+// (MarkDelivered), so that a caller can have several on their way at once.
+//
+// Not synchronised: the caller serialises the calls on one spool. Only RunScan, on a scan that
+// PrepareScan made, may run beside the other calls.
 #pragma once
 
 #include <cstddef>
@@ -17,6 +23,7 @@
 #include <vector>
 
 #include "spool_files.h"
+#include "spool_format.h"
 
 constexpr std::uint64_t kSpoolDefaultMaxBytes = 1ull << 30;
 constexpr std::uint64_t kSpoolSegmentBytes = 4ull << 20;
@@ -33,6 +40,8 @@ struct SpoolLimits {
 enum class SpoolAppend { kAppended, kFull, kFailed };
 enum class SpoolHead { kRecord, kEmpty, kFailed };
 
+constexpr const char* kSetAsideSuffix = ".damaged";
+
 // What the scan of the files earlier runs left found.
 struct SpoolOpen {
     bool ok = false;                   // the folder could be made and listed
@@ -46,6 +55,33 @@ struct SpoolOpen {
 
 class SpoolWindow;
 
+// A segment file as the spool keeps count of it.
+struct SpoolSegment {
+    std::uint64_t number = 0;
+    std::uint64_t end = 0;  // bytes of the file that belong to the spool
+    std::uint64_t records = 0, delivered = 0;
+    std::uint64_t bytes = 0, deliveredBytes = 0;
+    std::vector<std::uint64_t> damagedAt;  // where the scan skipped damage: silent at delivery
+    bool setAside = false;  // could not be read: renamed, not deleted, once its head is delivered
+    std::uint64_t lost = 0;  // records it held that could not be read
+};
+
+// A segment set aside: the file it now is (the original name when it could not be renamed).
+struct SpoolSetAside {
+    std::string file;
+    std::uint64_t records = 0;  // not delivered
+};
+
+// The segments an earlier run left, to be scanned apart from the spool's other work.
+struct SpoolScan {
+    std::string name;
+    std::vector<std::uint64_t> numbers;
+    SpoolPosition position;
+    SpoolOpen found;
+    std::vector<SpoolSegment> segments;  // the scanned ones with records left
+    std::uint64_t unreadable = 0;        // the first that could not be read, or 0
+};
+
 class CSpool {
 public:
     CSpool(std::unique_ptr<ISpoolFolder> folder, const std::string& destination, SpoolLimits limits = {});
@@ -57,12 +93,27 @@ public:
     // Makes the folder and scans what is there. Append and Head open on first use when this
     // was not called or failed.
     SpoolOpen Open();
+    // Open in three steps, so that a long scan holds nobody up: Attach makes the folder, reads the
+    // position and lists the segments (appends may follow at once, into new segments);
+    // PrepareScan hands out the listed segments; RunScan reads them, on a folder handle of its
+    // own, beside anything but another Attach or Open; AdoptScan takes the result. Until it is
+    // adopted, nothing is read for delivery and no position is saved.
+    SpoolOpen Attach();
+    bool Scanned() const { return m_scanned; }
+    SpoolScan PrepareScan() const;
+    static void RunScan(ISpoolFolder& folder, SpoolScan* scan);
+    SpoolOpen AdoptScan(SpoolScan&& scan);
     // The record as given, behind every earlier one, in one write.
     SpoolAppend Append(const void* record, std::size_t size);
     // The oldest undelivered record; the same one until MarkDelivered.
     SpoolHead Head(std::vector<unsigned char>* record);
-    // The record Head gave is delivered; a segment with nothing left is deleted.
+    // The next record after those already read and not yet delivered. A segment that cannot be
+    // opened or read is set aside and reading goes on with the next one.
+    SpoolHead ReadNext(std::vector<unsigned char>* record);
+    // The oldest record read and not yet delivered is delivered; a segment with nothing left goes.
     void MarkDelivered();
+    // Records read and not yet marked delivered.
+    std::size_t Reading() const { return m_pending.size(); }
     // Appended records to the disk and the delivered position to its file; false when either
     // could not be written. Call it at least once a second while the spool is in use.
     bool Flush();
@@ -75,23 +126,31 @@ public:
     std::uint64_t Failed() const { return m_failed; }        // appends that could not be written
     // Damaged regions met while delivering that the scan at open had not seen.
     std::uint64_t LateDamage() const { return m_lateDamage; }
-    // The destination as it appears in the file names.
-    const std::string& Name() const { return m_name; }
+    // Segments that could not be read while delivering, set aside; and the records they held
+    // that were not delivered.
+    std::uint64_t SetAside() const { return m_setAside; }
+    std::uint64_t SetAsideRecords() const { return m_setAsideRecords; }
+    // The segments set aside and let go since the last call.
+    std::vector<SpoolSetAside> TakeSetAside();
 
 private:
-    struct Segment {
-        std::uint64_t number = 0;
-        std::uint64_t end = 0;  // bytes of the file that belong to the spool
-        std::uint64_t records = 0, delivered = 0;
-        std::uint64_t bytes = 0, deliveredBytes = 0;
-        std::vector<std::uint64_t> damagedAt;  // where the scan skipped damage: silent at delivery
+    using Segment = SpoolSegment;
+    // A record read ahead of the delivered position.
+    struct Read {
+        std::uint64_t segment;
+        std::uint64_t end;  // of its frame
+        std::uint64_t bytes;
+        std::vector<unsigned char> record;
     };
 
     void Reset();
-    bool ScanSegment(std::uint64_t number, std::uint64_t deliveredUpTo, SpoolOpen* found);
+    static bool ScanSegment(ISpoolFolder& folder, const std::string& name, std::uint64_t number,
+                            std::uint64_t deliveredUpTo, SpoolScan* scan);
     std::uint64_t SegmentLimit() const;
     bool StartSegment();
     void CloseWriter();
+    void SetAsideReading(Segment& s);
+    void Settle();
     void DropHead();
     void Remove(const std::string& fileName);
     void Account(const Segment& s, int sign);
@@ -106,17 +165,22 @@ private:
     std::uint64_t m_nextSegment = 1;
     std::unique_ptr<ISpoolFile> m_writer;  // the last segment, while it takes records
     bool m_unflushed = false;
-    std::unique_ptr<SpoolWindow> m_reader;  // the first segment, while records are read from it
-    std::uint64_t m_cursor = 0;            // in the first segment: where undelivered data starts
-    bool m_haveHead = false;
-    std::uint64_t m_headEnd = 0;
-    std::vector<unsigned char> m_head;
+    bool m_scanned = true;
+    SpoolScan m_toScan;  // what Attach listed, until it is adopted
+    std::unique_ptr<SpoolWindow> m_reader;  // the segment records are read from
+    std::uint64_t m_cursor = 0;             // in the first segment: where undelivered data starts
+    std::size_t m_readIndex = 0;            // the segment read from, counted from the first
+    std::uint64_t m_readAt = 0;             // and where in it the next frame is looked for
+    std::deque<Read> m_pending;             // read, not yet delivered, oldest first
     bool m_positionDirty = false;
+    std::vector<std::string> m_delivered;  // deleted once a position past them is saved
     std::vector<std::string> m_unremoved;  // delivered segments whose deletion failed: tried again
     std::uint64_t m_unreadable = 0;        // the first segment the scan could not read, or 0
+    std::vector<SpoolSetAside> m_setAsideFiles;
 
     std::uint64_t m_records = 0, m_bytes = 0, m_diskBytes = 0;
     std::uint64_t m_refused = 0, m_failed = 0, m_lateDamage = 0;
+    std::uint64_t m_setAside = 0, m_setAsideRecords = 0;
 };
 
 // The error-log line for what the scan at open found damaged, or empty when nothing was.

@@ -35,7 +35,11 @@ public:
     virtual bool List(std::vector<std::string>* names) = 0;
     // For reading and appending; create makes a missing file, otherwise it must exist.
     virtual std::unique_ptr<ISpoolFile> Open(const std::string& name, bool create) = 0;
+    // For reading only, so that a file the spool may not write is still delivered.
+    virtual std::unique_ptr<ISpoolFile> OpenForReading(const std::string& name) = 0;
     virtual bool Remove(const std::string& name) = 0;
+    // Renames a file in the folder; fails when the new name exists.
+    virtual bool Rename(const std::string& from, const std::string& to) = 0;
     // A small file read whole; false when it is missing or unreadable.
     virtual bool ReadSmall(const std::string& name, std::string* bytes) = 0;
     // Replaces a small file as a whole: written beside it, flushed, then renamed over it, so

@@ -69,9 +69,19 @@ public:
         if (fd < 0) return nullptr;
         return std::unique_ptr<ISpoolFile>(new PosixFile(fd));
     }
+    std::unique_ptr<ISpoolFile> OpenForReading(const std::string& name) override {
+        int fd = open(m_path.Of(name).c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return nullptr;
+        return std::unique_ptr<ISpoolFile>(new PosixFile(fd));
+    }
     bool Remove(const std::string& name) override { return unlink(m_path.Of(name).c_str()) == 0; }
+    bool Rename(const std::string& from, const std::string& to) override {
+        // link then unlink: unlike rename, it never replaces what is there.
+        if (link(m_path.Of(from).c_str(), m_path.Of(to).c_str()) != 0) return false;
+        return unlink(m_path.Of(from).c_str()) == 0;
+    }
     bool ReadSmall(const std::string& name, std::string* bytes) override {
-        std::unique_ptr<ISpoolFile> file = Open(name, false);
+        std::unique_ptr<ISpoolFile> file = OpenForReading(name);
         std::uint64_t size = 0;
         if (!file || !file->Size(&size) || size > kSpoolSmallFileMaxBytes) return false;
         bytes->resize(static_cast<std::size_t>(size));

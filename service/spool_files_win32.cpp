@@ -83,13 +83,15 @@ public:
         return GetLastError() == ERROR_NO_MORE_FILES;
     }
     std::unique_ptr<ISpoolFile> Open(const std::string& name, bool create) override {
-        UniqueFile file(CreateFileA(m_path.Of(name).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
-                                    create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        LARGE_INTEGER size;
-        if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
-        return std::unique_ptr<ISpoolFile>(new Win32File(std::move(file), static_cast<std::uint64_t>(size.QuadPart)));
+        return OpenAs(name, GENERIC_READ | GENERIC_WRITE, create ? OPEN_ALWAYS : OPEN_EXISTING);
+    }
+    std::unique_ptr<ISpoolFile> OpenForReading(const std::string& name) override {
+        return OpenAs(name, GENERIC_READ, OPEN_EXISTING);
     }
     bool Remove(const std::string& name) override { return DeleteFileA(m_path.Of(name).c_str()) != FALSE; }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return MoveFileExA(m_path.Of(from).c_str(), m_path.Of(to).c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    }
     bool ReadSmall(const std::string& name, std::string* bytes) override {
         UniqueFile file(CreateFileA(m_path.Of(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -117,6 +119,14 @@ public:
     }
 
 private:
+    std::unique_ptr<ISpoolFile> OpenAs(const std::string& name, DWORD access, DWORD disposition) {
+        UniqueFile file(CreateFileA(m_path.Of(name).c_str(), access, kShareAll, nullptr, disposition,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size;
+        if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
+        return std::unique_ptr<ISpoolFile>(new Win32File(std::move(file), static_cast<std::uint64_t>(size.QuadPart)));
+    }
+
     SpoolFolderPath m_path;
 };
 

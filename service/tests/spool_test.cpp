@@ -59,7 +59,16 @@ public:
         if (!file) return nullptr;
         return std::unique_ptr<ISpoolFile>(new File(std::move(file), m_faults));
     }
+    std::unique_ptr<ISpoolFile> OpenForReading(const std::string& name) override {
+        if (name == m_faults->unreadable) return nullptr;
+        std::unique_ptr<ISpoolFile> file = m_inner->OpenForReading(name);
+        if (!file) return nullptr;
+        return std::unique_ptr<ISpoolFile>(new File(std::move(file), m_faults));
+    }
     bool Remove(const std::string& name) override { return !m_faults->crashed && m_inner->Remove(name); }
+    bool Rename(const std::string& from, const std::string& to) override {
+        return !m_faults->crashed && m_inner->Rename(from, to);
+    }
     bool ReadSmall(const std::string& name, std::string* bytes) override { return m_inner->ReadSmall(name, bytes); }
     bool Replace(const std::string& name, const std::string& bytes) override {
         return !m_faults->crashed && m_inner->Replace(name, bytes);
@@ -310,6 +319,8 @@ TEST_F(SpoolTest, RecordsComeBackExactlyAndInOrder) {
     EXPECT_EQ(spool->Bytes(), 0u);
     EXPECT_EQ(spool->DiskBytes(), 0u);
     EXPECT_EQ(spool->Head(&r), SpoolHead::kEmpty);
+    EXPECT_FALSE(Files(".spl").empty()) << "a delivered segment stays until a position past it is saved";
+    ASSERT_TRUE(spool->Flush());
     EXPECT_TRUE(Files(".spl").empty()) << "a delivered segment is deleted";
     AppendRange(*spool, 8, 1);
     EXPECT_EQ(Drain(*spool), Range(8, 9));
@@ -421,6 +432,7 @@ TEST_F(SpoolTest, DamageIsSkippedAndReportedOnceTheRestDelivered) {
         EXPECT_EQ(found.damagedRegions, c.stillAhead ? 1u : 0u);
         EXPECT_EQ(Drain(*spool), want);
         EXPECT_EQ(spool->LateDamage(), 0u);
+        ASSERT_TRUE(spool->Flush());
         EXPECT_TRUE(Files(".spl").empty());
     }
 }
@@ -436,6 +448,8 @@ TEST_F(SpoolTest, SegmentsRollOverAndGoOnceDelivered) {
     EXPECT_EQ(Deliver(*spool, 0, 2), 2);
     EXPECT_EQ(Files(".spl").size(), 4u) << "a segment stays while any of it is undelivered";
     EXPECT_EQ(Deliver(*spool, 2, 1), 1);
+    EXPECT_EQ(Files(".spl").size(), 4u) << "deleted only once a position past it is saved";
+    ASSERT_TRUE(spool->Flush());
     EXPECT_EQ(Files(".spl").size(), 3u);
     EXPECT_EQ(spool->DiskBytes(), 7 * kFrame);
     EXPECT_EQ(Deliver(*spool, 3, 4), 4);
@@ -446,8 +460,8 @@ TEST_F(SpoolTest, SegmentsRollOverAndGoOnceDelivered) {
     spool = Make(limits);
     EXPECT_EQ(spool->Open().records, 3u);
     EXPECT_EQ(Drain(*spool), Range(7, 10));
-    EXPECT_TRUE(Files(".spl").empty());
     ASSERT_TRUE(spool->Flush());
+    EXPECT_TRUE(Files(".spl").empty());
     spool.reset();
     spool = Make(limits);
     EXPECT_EQ(spool->Open().records, 0u);

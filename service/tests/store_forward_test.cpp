@@ -145,7 +145,6 @@ protected:
         t.firstBackoffMs = 5;
         t.lastBackoffMs = 40;
         t.flushMs = 20;
-        t.batch = 16;
         return t;
     }
 
