@@ -327,12 +327,7 @@ void CStoreAndForward::Drain(Destination* d) {
         while (!m_stop && d->spooling) {
             Step step = DrainStep(*d, lock);
             if (step == Step::kEnded) break;
-            if (step == Step::kDelivered || step == Step::kScanned) {
-                if (!d->ready.empty() && d->drains < m_times.drainThreads &&
-                    StartThread(&CStoreAndForward::Drain, d))
-                    ++d->drains;
-                continue;
-            }
+            if (step == Step::kDelivered || step == Step::kScanned) continue;
             // Idle or refused: until the back-off ends or another thread's delivery ends.
             Clock::time_point until = std::min(d->nextTry, Clock::now() + std::chrono::milliseconds(m_times.flushMs));
             if (until <= Clock::now()) until = Clock::now() + std::chrono::milliseconds(m_times.flushMs);
@@ -396,6 +391,10 @@ CStoreAndForward::Step CStoreAndForward::DrainStep(Destination& d, std::unique_l
     }
     std::string sender = d.ready.front();
     d.ready.pop_front();
+    // Another sender waits its turn: one more thread, so that it need not wait for this one.
+    if (!d.ready.empty() && m_times.threads && d.drains < m_times.drainThreads &&
+        StartThread(&CStoreAndForward::Drain, &d))
+        ++d.drains;
     std::uint64_t number = d.bySender[sender].front();
     std::vector<unsigned char> record = d.window[number - d.windowBase].record;
     lock.unlock();
