@@ -26,8 +26,10 @@ constexpr const char* kSpooledBytesValue = "SpooledBytes";
 constexpr const char* kBacklogFullValue = "DroppedBacklogFull";
 constexpr const char* kSpoolFullValue = "DroppedSpoolFull";
 constexpr const char* kGivenUpValue = "GivenUp";
-constexpr const char* kTotals[] = {kReceivedValue,    kForwardedValue,   kRedeliveredValue, kSpooledValue,
-                                   kSpooledBytesValue, kBacklogFullValue, kSpoolFullValue,   kGivenUpValue};
+constexpr const char* kSpoolDamagedValue = "SpoolDamaged";
+constexpr const char* kTotals[] = {kReceivedValue,     kForwardedValue,   kRedeliveredValue, kSpooledValue,
+                                   kSpooledBytesValue, kBacklogFullValue, kSpoolFullValue,   kGivenUpValue,
+                                   kSpoolDamagedValue};
 
 std::atomic<std::uint64_t> g_received{0};
 
@@ -112,8 +114,9 @@ bool WriteStatistics(unsigned long droppedBacklogFull) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
-    const std::uint64_t totals[] = {g_received, c.forwarded,        c.redelivered, spooled,
-                                    spooledBytes, droppedBacklogFull, c.spoolFull,  c.givenUp};
+    const std::uint64_t totals[] = {g_received,   c.forwarded,        c.redelivered, spooled,  spooledBytes,
+                                    droppedBacklogFull, c.spoolFull, c.givenUp,  c.damaged};
+    static_assert(sizeof totals / sizeof totals[0] == sizeof kTotals / sizeof kTotals[0], "a value per counter");
     bool ok = true;
     for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
     for (const SpoolCounters& s : c.spools) {

@@ -116,10 +116,12 @@ SpoolOpen CSpool::Attach() {
 
 SpoolScan CSpool::PrepareScan() const { return m_toScan; }
 
-void CSpool::RunScan(ISpoolFolder& folder, SpoolScan* scan) {
+void CSpool::RunScan(ISpoolFolder& folder, SpoolScan* scan, const std::atomic<bool>* stop) {
     for (std::uint64_t number : scan->numbers) {
         std::uint64_t deliveredUpTo = number == scan->position.segment ? scan->position.offset : 0;
-        if (!ScanSegment(folder, scan->name, number, deliveredUpTo, scan)) {
+        bool read = ScanSegment(folder, scan->name, number, deliveredUpTo, scan, stop);
+        if (scan->cancelled) return;
+        if (!read) {
             ++scan->found.unreadableFiles;
             if (scan->unreadable == 0) scan->unreadable = number;
         }
@@ -127,7 +129,7 @@ void CSpool::RunScan(ISpoolFolder& folder, SpoolScan* scan) {
 }
 
 SpoolOpen CSpool::AdoptScan(SpoolScan&& scan) {
-    if (m_scanned) return scan.found;
+    if (m_scanned || scan.cancelled) return scan.found;
     // An earlier run's segments all come before the ones this run started.
     for (auto s = scan.segments.rbegin(); s != scan.segments.rend(); ++s) {
         m_segments.push_front(*s);
@@ -148,7 +150,7 @@ SpoolOpen CSpool::AdoptScan(SpoolScan&& scan) {
 
 // Frames that start before deliveredUpTo were delivered by an earlier run.
 bool CSpool::ScanSegment(ISpoolFolder& folder, const std::string& name, std::uint64_t number,
-                         std::uint64_t deliveredUpTo, SpoolScan* scan) {
+                         std::uint64_t deliveredUpTo, SpoolScan* scan, const std::atomic<bool>* stop) {
     std::string fileName = SegmentFileName(name, number);
     std::unique_ptr<ISpoolFile> file = folder.OpenForReading(fileName);
     Segment s;
@@ -157,6 +159,10 @@ bool CSpool::ScanSegment(ISpoolFolder& folder, const std::string& name, std::uin
     // Closed before the file may be removed below.
     std::unique_ptr<SpoolWindow> window(new SpoolWindow(std::move(file), number, kSpoolReadWindowBytes));
     for (std::uint64_t at = 0; at < s.end;) {
+        if (stop != nullptr && stop->load()) {
+            scan->cancelled = true;
+            return true;
+        }
         FrameFind f = FindFrame(*window, at, s.end);
         if (window->Failed()) return false;
         if (f.skipped > 0) {

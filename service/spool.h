@@ -15,6 +15,7 @@
 // PrepareScan made, may run beside the other calls.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -80,6 +81,7 @@ struct SpoolScan {
     SpoolOpen found;
     std::vector<SpoolSegment> segments;  // the scanned ones with records left
     std::uint64_t unreadable = 0;        // the first that could not be read, or 0
+    bool cancelled = false;              // stopped part way: not to be adopted
 };
 
 class CSpool {
@@ -101,7 +103,9 @@ public:
     SpoolOpen Attach();
     bool Scanned() const { return m_scanned; }
     SpoolScan PrepareScan() const;
-    static void RunScan(ISpoolFolder& folder, SpoolScan* scan);
+    // Ends early, cancelled, once *stop is set.
+    static void RunScan(ISpoolFolder& folder, SpoolScan* scan, const std::atomic<bool>* stop = nullptr);
+    // A cancelled scan is not adopted: the spool stays as Attach left it.
     SpoolOpen AdoptScan(SpoolScan&& scan);
     // The record as given, behind every earlier one, in one write.
     SpoolAppend Append(const void* record, std::size_t size);
@@ -145,7 +149,7 @@ private:
 
     void Reset();
     static bool ScanSegment(ISpoolFolder& folder, const std::string& name, std::uint64_t number,
-                            std::uint64_t deliveredUpTo, SpoolScan* scan);
+                            std::uint64_t deliveredUpTo, SpoolScan* scan, const std::atomic<bool>* stop);
     std::uint64_t SegmentLimit() const;
     bool StartSegment();
     void CloseWriter();

@@ -358,10 +358,11 @@ void CStoreAndForward::Scan(Destination& d, std::unique_lock<std::mutex>& lock) 
     SpoolScan scan = d.spool->PrepareScan();
     lock.unlock();
     std::unique_ptr<ISpoolFolder> folder = m_platform.Folder();
-    CSpool::RunScan(*folder, &scan);
+    CSpool::RunScan(*folder, &scan, &m_stop);
     lock.lock();
-    SpoolOpen found = d.spool->AdoptScan(std::move(scan));
     d.scanning = false;
+    if (scan.cancelled) return;  // a stop: the next start scans again
+    SpoolOpen found = d.spool->AdoptScan(std::move(scan));
     std::string damage = SpoolDamageLine(d.name, found);
     if (!damage.empty()) m_platform.Log(damage);
     if (found.records > 0 && !d.toldStarted) {

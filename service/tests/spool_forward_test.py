@@ -231,7 +231,7 @@ class SpoolTest(svctest.PortPerTest):
         self.assertEqual(statistics(), {
             "Received": 2 * count, "Forwarded": 2 * count, "Redelivered": 0,
             "Spooled": 2 * count, "SpooledBytes": 2 * count * FRAME,
-            "DroppedBacklogFull": 0, "DroppedSpoolFull": 0, "GivenUp": 0,
+            "DroppedBacklogFull": 0, "DroppedSpoolFull": 0, "GivenUp": 0, "SpoolDamaged": 0,
             f"Spooled {LISTED}": 2 * count, f"SpooledBytes {LISTED}": 2 * count * FRAME})
         svctest.set_delivery()
         svctest.start()

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "spool.h"
+#include "spool_format.h"
 
 namespace {
 
@@ -76,8 +77,44 @@ TEST(SpoolWin32, FileOperations) {
     EXPECT_EQ(std::count(names.begin(), names.end(), "a.state"), 1);
     file.reset();
     reader.reset();
-    EXPECT_TRUE(files->Remove("a.spl"));
-    EXPECT_FALSE(files->Remove("a.spl"));
+    // A rename never replaces what is there.
+    ASSERT_TRUE(files->Replace("b.spl", "other"));
+    EXPECT_FALSE(files->Rename("a.spl", "b.spl"));
+    ASSERT_TRUE(files->Rename("a.spl", "a.spl.damaged"));
+    EXPECT_EQ(files->OpenForReading("a.spl"), nullptr);
+    ASSERT_TRUE(files->ReadSmall("a.spl.damaged", &bytes));
+    EXPECT_EQ(bytes, "hello world!");
+    EXPECT_TRUE(files->Remove("a.spl.damaged"));
+    EXPECT_FALSE(files->Remove("a.spl.damaged"));
+    RemoveFolder(folder);
+}
+
+// The spool only reads a segment to deliver it: one it may not write is delivered all the same.
+TEST(SpoolWin32, AReadOnlySegmentIsDelivered) {
+    std::string folder = TempFolder("ovs-readonly-");
+    RemoveFolder(folder);
+    {
+        CSpool spool(MakeSpoolFolder(folder), "10.0.0.2");
+        ASSERT_TRUE(spool.Open().ok);
+        for (int i = 0; i < 5; ++i) ASSERT_EQ(spool.Append(Record(i).data(), 220), SpoolAppend::kAppended);
+    }
+    std::string segment = folder + "\\" + SegmentFileName(SpoolName("10.0.0.2"), 1);
+    ASSERT_TRUE(SetFileAttributesA(segment.c_str(), FILE_ATTRIBUTE_READONLY));
+    std::vector<unsigned char> r;
+    {
+        CSpool spool(MakeSpoolFolder(folder), "10.0.0.2");
+        SpoolOpen found = spool.Open();
+        EXPECT_EQ(found.unreadableFiles, 0u);
+        EXPECT_EQ(found.records, 5u);
+        for (int i = 0; i < 5; ++i) {
+            ASSERT_EQ(spool.Head(&r), SpoolHead::kRecord) << i;
+            EXPECT_EQ(r, Record(i));
+            spool.MarkDelivered();
+        }
+        EXPECT_EQ(spool.Head(&r), SpoolHead::kEmpty);
+        EXPECT_EQ(spool.SetAside(), 0u);
+    }
+    SetFileAttributesA(segment.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveFolder(folder);
 }
 
@@ -110,6 +147,7 @@ TEST(SpoolWin32, RecordsSurviveAReopen) {
         spool.MarkDelivered();
     }
     EXPECT_EQ(spool.Head(&r), SpoolHead::kEmpty);
+    EXPECT_TRUE(spool.Flush());  // delivered segments go once a position past them is saved
     std::vector<std::string> names;
     ASSERT_TRUE(MakeSpoolFolder(folder)->List(&names));
     for (const std::string& name : names) EXPECT_EQ(name.find(".spl"), std::string::npos) << name << " left behind";
