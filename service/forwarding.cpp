@@ -9,9 +9,8 @@
 #include "forward.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
-#include "ovwin/number_text.h"
 #include "ovwin/registry_names.h"
-#include "ovwin/registry_text.h"
+#include "ovwin/registry_number.h"
 #include "spool_files.h"
 #include "suite.h"
 
@@ -61,16 +60,18 @@ bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
 }  // namespace
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
-    refused->clear();
-    std::string stored;  // a missing value reads as empty: both mean the default
-    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue, &stored);
-    const char* text = stored.c_str();
-    if (ovwin::IsBlankText(text)) return kSpoolDefaultMaxBytes;
-    unsigned long bytes = 0;
-    // A DWORD's largest value stands for the 4 GiB it almost is.
-    if (ovwin::ParseUnsignedText(text, 0xFFFFFFFFul, &bytes) && bytes >= kMinSpoolMaxBytes) return bytes;
-    *refused = text;
-    return kSpoolDefaultMaxBytes;
+    ovwin::RegNumber stored = ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue,
+                                                   kMinSpoolMaxBytes, kMaxSpoolMaxBytes, kSpoolDefaultMaxBytes);
+    *refused = stored.refused;
+    return stored.value;
+}
+
+std::string SpoolMaxRefusedLine(const std::string& refused, std::uint64_t used) {
+    char line[200];
+    std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(),
+                  static_cast<unsigned long long>(kMinSpoolMaxBytes), static_cast<unsigned long long>(kMaxSpoolMaxBytes),
+                  static_cast<unsigned long long>(used));
+    return line;
 }
 
 void StartForwarding() {
@@ -78,12 +79,7 @@ void StartForwarding() {
     std::string refused;
     SpoolLimits limits;
     limits.maxBytes = ReadSpoolMaxBytes(&refused);
-    if (!refused.empty()) {
-        char line[200];
-        std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(), kMinSpoolMaxBytes,
-                      static_cast<unsigned long long>(limits.maxBytes));
-        WriteErrorLog(line);
-    }
+    if (!refused.empty()) WriteErrorLog(SpoolMaxRefusedLine(refused, limits.maxBytes).c_str());
     static SuitePlatform platform;
     g_forwarding = new CStoreAndForward(platform, limits);
     g_forwarding->Start();
