@@ -97,7 +97,7 @@ CStoreAndForward* Forwarding() { return g_forwarding; }
 
 void CountReceived() { ++g_received; }
 
-bool WriteStatistics(unsigned long droppedBacklogFull) {
+bool WriteStatistics(std::uint64_t droppedBacklogFull) {
     ForwardCounters c = g_forwarding != nullptr ? g_forwarding->Counters() : ForwardCounters();
     std::uint64_t spooled = 0, spooledBytes = 0;
     for (const SpoolCounters& s : c.spools) {

@@ -42,7 +42,7 @@ CStoreAndForward* Forwarding();
 // Counts a message handed to the forwarding.
 void CountReceived();
 // The counters under the settings key's Statistics subkey; false when they could not be written.
-bool WriteStatistics(unsigned long droppedBacklogFull);
+bool WriteStatistics(std::uint64_t droppedBacklogFull);
 // What WriteStatistics last wrote, one line per counter, to standard output; false when the
 // service has written none.
 bool PrintStatistics();
