@@ -9,9 +9,8 @@
 #include "forward.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
-#include "ovwin/number_text.h"
 #include "ovwin/registry_names.h"
-#include "ovwin/registry_text.h"
+#include "ovwin/registry_number.h"
 #include "spool_files.h"
 #include "suite.h"
 
@@ -63,16 +62,18 @@ bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
 }  // namespace
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
-    refused->clear();
-    std::string stored;  // a missing value reads as empty: both mean the default
-    ovwin::ReadRegText(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue, &stored);
-    const char* text = stored.c_str();
-    if (ovwin::IsBlankText(text)) return kSpoolDefaultMaxBytes;
-    unsigned long bytes = 0;
-    // A DWORD's largest value stands for the 4 GiB it almost is.
-    if (ovwin::ParseUnsignedText(text, 0xFFFFFFFFul, &bytes) && bytes >= kMinSpoolMaxBytes) return bytes;
-    *refused = text;
-    return kSpoolDefaultMaxBytes;
+    ovwin::RegNumber stored = ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue,
+                                                   kMinSpoolMaxBytes, kMaxSpoolMaxBytes, kSpoolDefaultMaxBytes);
+    *refused = stored.refused;
+    return stored.value;
+}
+
+std::string SpoolMaxRefusedLine(const std::string& refused, std::uint64_t used) {
+    char line[200];
+    std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(),
+                  static_cast<unsigned long long>(kMinSpoolMaxBytes), static_cast<unsigned long long>(kMaxSpoolMaxBytes),
+                  static_cast<unsigned long long>(used));
+    return line;
 }
 
 void StartForwarding() {
@@ -80,12 +81,7 @@ void StartForwarding() {
     std::string refused;
     SpoolLimits limits;
     limits.maxBytes = ReadSpoolMaxBytes(&refused);
-    if (!refused.empty()) {
-        char line[200];
-        std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(), kMinSpoolMaxBytes,
-                      static_cast<unsigned long long>(limits.maxBytes));
-        WriteErrorLog(line);
-    }
+    if (!refused.empty()) WriteErrorLog(SpoolMaxRefusedLine(refused, limits.maxBytes).c_str());
     static SuitePlatform platform;
     g_forwarding = new CStoreAndForward(platform, limits);
     g_forwarding->Start();
@@ -103,7 +99,7 @@ CStoreAndForward* Forwarding() { return g_forwarding; }
 
 void CountReceived() { ++g_received; }
 
-bool WriteStatistics(unsigned long droppedBacklogFull) {
+bool WriteStatistics(std::uint64_t droppedBacklogFull) {
     ForwardCounters c = g_forwarding != nullptr ? g_forwarding->Counters() : ForwardCounters();
     std::uint64_t spooled = 0, spooledBytes = 0;
     for (const SpoolCounters& s : c.spools) {
@@ -115,7 +111,7 @@ bool WriteStatistics(unsigned long droppedBacklogFull) {
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
     const std::uint64_t totals[] = {g_received,   c.forwarded,        c.redelivered, spooled,  spooledBytes,
-                                    droppedBacklogFull, c.spoolFull, c.givenUp,  c.damaged};
+                                    droppedBacklogFull, c.spoolFull,    c.givenUp,     c.damaged};
     static_assert(sizeof totals / sizeof totals[0] == sizeof kTotals / sizeof kTotals[0], "a value per counter");
     bool ok = true;
     for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;

@@ -9,12 +9,15 @@
 
 #include "store_forward.h"
 
-// A destination's spool may grow to this many bytes (REG_DWORD under the settings key); missing
-// means the default, and a value below the least is refused for the default.
+// A destination's spool may grow to this many bytes (REG_DWORD, REG_QWORD or decimal text under
+// the settings key); missing or empty means the default, and a value outside the bounds is refused
+// for the default. A terabyte is more than any outage should need, yet keeps a mistyped number
+// from promising the whole disk.
 constexpr const char* kSpoolMaxValue = "SpoolMaxSize";
-constexpr unsigned long kMinSpoolMaxBytes = 1024ul * 1024;
-// printf format: the refused text, the least size, the size used instead.
-constexpr const char* kLogSpoolMaxRefused = "Syslog properties : SpoolMaxSize %s is below %lu, %llu used !";
+constexpr std::uint64_t kMinSpoolMaxBytes = 1ull << 20;
+constexpr std::uint64_t kMaxSpoolMaxBytes = 1ull << 40;
+// printf format: the refused text, the bounds, the size used instead.
+constexpr const char* kLogSpoolMaxRefused = "Syslog properties : SpoolMaxSize %s is not from %llu to %llu, %llu used !";
 
 // Written every few seconds while the service runs, and at its end.
 constexpr const char* kStatisticsSubkey = "Statistics";
@@ -24,6 +27,8 @@ constexpr DWORD kSpoolStopMs = 2000;
 
 // The stored maximum, or the default; *refused receives a refused text (else it is emptied).
 std::uint64_t ReadSpoolMaxBytes(std::string* refused);
+// The error-log line for a refused SpoolMaxSize.
+std::string SpoolMaxRefusedLine(const std::string& refused, std::uint64_t used);
 
 // Opens what earlier runs spooled and delivers through the spools from now on. Once per process.
 void StartForwarding();
@@ -37,7 +42,7 @@ CStoreAndForward* Forwarding();
 // Counts a message handed to the forwarding.
 void CountReceived();
 // The counters under the settings key's Statistics subkey; false when they could not be written.
-bool WriteStatistics(unsigned long droppedBacklogFull);
+bool WriteStatistics(std::uint64_t droppedBacklogFull);
 // What WriteStatistics last wrote, one line per counter, to standard output; false when the
 // service has written none.
 bool PrintStatistics();

@@ -1,5 +1,6 @@
 #include "service_control.h"
 
+#include <cstdint>
 #include <string>
 
 #include "OVSyslog.h"
@@ -25,6 +26,14 @@ volatile LONG g_serviceMainEntered = 0;
 HANDLE g_serviceMainDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 HANDLE g_handlerIdle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
 
+// The datagrams dropped since the program started, widened from the library's 32-bit count.
+// Read by the supervision's ticks and the service main's last write, both on the service main's
+// thread.
+std::uint64_t DroppedBacklogFull() {
+    static CWidenedCount dropped;
+    return dropped.Observe(CSyslogMinitor::getDroppedCount());
+}
+
 // The receive loop pauses and ends itself when asked, and its datagram threads forward what it
 // read.
 class CSyslogSupervisor : public CWorkerSupervisor {
@@ -39,11 +48,11 @@ protected:
     void OnStopProgress() override { ReportProgress(); }
     void OnStopping() override { ForwardingStopping(); }
     void OnTick() override {
-        if (unsigned long dropped = m_overflow.Observe(CSyslogMinitor::getDroppedCount(), request() == kRequestStop))
+        if (std::uint64_t dropped = m_overflow.Observe(DroppedBacklogFull(), request() == kRequestStop))
             WriteErrorLog(BacklogFullLine(dropped).c_str());
         // The last values are written once the spool thread has ended, after the supervision.
         if (Now() - m_statisticsWritten >= kStatisticsEveryMs) {
-            WriteStatistics(CSyslogMinitor::getDroppedCount());
+            WriteStatistics(DroppedBacklogFull());
             m_statisticsWritten = Now();
         }
     }
@@ -83,7 +92,7 @@ void RunService() {
             if (CurrentState() == SERVICE_STOP_PENDING) ReportProgress();
             else ReportState(SERVICE_STOP_PENDING);
             StopForwarding();
-            WriteStatistics(CSyslogMinitor::getDroppedCount());
+            WriteStatistics(DroppedBacklogFull());
         }
     }
     ReportState(SERVICE_STOPPED);

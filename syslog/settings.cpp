@@ -6,6 +6,7 @@
 #include "OVSyslog.h"
 #include "ovwin/number_text.h"
 #include "ovwin/registry_names.h"
+#include "ovwin/registry_number.h"
 #include "ovwin/registry_text.h"
 
 namespace {
@@ -28,18 +29,16 @@ bool g_recvBufferRefused = false;
 char g_refusedRecvBuffer[64];  // enough of the refused text for the error log to show it
 
 // A refused size is no reason to stay down: the default still takes most bursts.
-void TakeRecvBuffer(const char* text) {
-    unsigned long bytes = 0;
-    g_recvBufferBytes = ovwin::kDefaultRecvBufferBytes;
-    g_recvBufferRefused = false;
-    if (ovwin::IsBlankText(text)) return;
-    if (ovwin::ParseUnsignedText(text, ovwin::kMaxRecvBufferBytes, &bytes) &&
-        bytes >= ovwin::kMinRecvBufferBytes) {
-        g_recvBufferBytes = bytes;
-        return;
-    }
-    g_recvBufferRefused = true;
-    std::snprintf(g_refusedRecvBuffer, sizeof g_refusedRecvBuffer, "%s", text);
+void TakeRecvBuffer() {
+    ovwin::RegNumber stored =
+        ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kRecvBufferValue,
+                             ovwin::kMinRecvBufferBytes, ovwin::kMaxRecvBufferBytes,
+                             ovwin::kDefaultRecvBufferBytes);
+    // Within the bounds, so it fits.
+    g_recvBufferBytes = static_cast<unsigned long>(stored.value);
+    g_recvBufferRefused = stored.outcome == ovwin::RegNumber::kRefused;
+    if (g_recvBufferRefused)
+        std::snprintf(g_refusedRecvBuffer, sizeof g_refusedRecvBuffer, "%s", stored.refused.c_str());
 }
 
 // A missing value reads as empty: both mean the default.
@@ -59,7 +58,7 @@ bool CSyslogMinitor::setServiceStatus(int status) {
 }
 
 bool CSyslogMinitor::setSyslogProperty() {
-    TakeRecvBuffer(ReadSetting(ovwin::kRecvBufferValue).c_str());
+    TakeRecvBuffer();
     std::string stored = ReadSetting(ovwin::kPortValue);
     const char* text = stored.c_str();
     if (ovwin::IsBlankText(text)) {

@@ -14,16 +14,24 @@ const char* SkipSpace(const char* text) {
 
 bool IsBlankText(const char* text) { return text == nullptr || *SkipSpace(text) == '\0'; }
 
-bool ParseUnsignedText(const char* text, unsigned long max, unsigned long* value) {
+bool ParseUnsignedText(const char* text, unsigned long long max, unsigned long long* value) {
     if (text == nullptr) return false;
     text = SkipSpace(text);
     unsigned long long number = 0;
     int digits = 0;
     for (; *text >= '0' && *text <= '9'; ++text, ++digits) {
-        number = number * 10 + static_cast<unsigned>(*text - '0');
-        if (number > max) return false;  // also keeps the sum from overflowing
+        unsigned digit = static_cast<unsigned>(*text - '0');
+        if (digit > max || number > (max - digit) / 10) return false;  // above max, never wrapping
+        number = number * 10 + digit;
     }
     if (digits == 0 || *SkipSpace(text) != '\0') return false;
+    *value = number;
+    return true;
+}
+
+bool ParseUnsignedText(const char* text, unsigned long max, unsigned long* value) {
+    unsigned long long number = 0;
+    if (!ParseUnsignedText(text, static_cast<unsigned long long>(max), &number)) return false;
     *value = static_cast<unsigned long>(number);
     return true;
 }

@@ -14,29 +14,37 @@ constexpr DWORD kValueBufferSize = 1024;
 
 }  // namespace
 
-bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
-                 DWORD* storedType) {
+bool ReadRegData(HKEY root, const char* subKey, const char* valueName, std::string* data, DWORD* storedType) {
     ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     DWORD type = 0, size = 0;
     if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
         return false;
-    // One byte more than the value keeps a text stored without its NUL terminated.
-    std::vector<char> data(size + 1);
+    std::vector<char> bytes;
     LONG read = ERROR_MORE_DATA;
     // Someone may write a longer value between the calls; take the new size a few times.
     for (int tries = 0; read == ERROR_MORE_DATA && tries < 4; ++tries) {
-        data.assign(size + 1, '\0');
+        bytes.assign(size + 1, '\0');
         read = RegQueryValueExA(key.get(), valueName, nullptr, &type,
-                                reinterpret_cast<BYTE*>(data.data()), &size);
+                                reinterpret_cast<BYTE*>(bytes.data()), &size);
     }
     if (read != ERROR_SUCCESS) return false;
-    if (type == REG_DWORD && size == sizeof(DWORD)) {
+    data->assign(bytes.data(), size);
+    *storedType = type;
+    return true;
+}
+
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
+                 DWORD* storedType) {
+    std::string data;
+    DWORD type = 0;
+    if (!ReadRegData(root, subKey, valueName, &data, &type)) return false;
+    if (type == REG_DWORD && data.size() == sizeof(DWORD)) {
         DWORD number;
         std::memcpy(&number, data.data(), sizeof number);
         *text = std::to_string(static_cast<unsigned long>(number));
     } else {
-        *text = std::string(data.data(), strnlen(data.data(), size));
+        *text = std::string(data.data(), strnlen(data.data(), data.size()));
     }
     if (storedType != nullptr) *storedType = type;
     return true;

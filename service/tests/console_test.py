@@ -89,6 +89,9 @@ class ConsoleTest(unittest.TestCase):
             (65536, "REG_DWORD", 65536, None),
             (1000, "REG_DWORD", default, "1000"),
             ("64m", "REG_SZ", default, "64m"),
+            (65536, "REG_QWORD", 65536, None),
+            ((1 << 32) + 65536, "REG_QWORD", default, "4295032832"),
+            ("1073741825", "REG_SZ", default, "1073741825"),
         ]
         line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tSyslog properties : RecvBufferSize (\S+) is not "
                           rf"from 65536 to 1073741824, {default} used !\r\n")
@@ -115,6 +118,43 @@ class ConsoleTest(unittest.TestCase):
                         self.assertEqual(m.group(1), refused)
         finally:
             t.set_recv_buffer(None)
+
+    def test_console_mode_takes_the_stored_spool_size_or_logs_its_bounds(self):
+        cases = [
+            # stored value and its type (None: no value), refused text in the line (None: no line)
+            (None, None, None),
+            (8 << 30, "REG_QWORD", None),
+            ("2097152", "REG_SZ", None),
+            (1000, "REG_DWORD", "1000"),
+            ("99999999999999", "REG_SZ", "99999999999999"),
+            ((1 << 40) + 1, "REG_QWORD", "1099511627777"),
+        ]
+        line = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\tSyslog properties : SpoolMaxSize (\S+) is not "
+                          r"from 1048576 to 1099511627776, 1073741824 used !\r\n")
+        try:
+            for stored, kind, refused in cases:
+                with self.subTest(stored=stored, kind=kind):
+                    port = ovswine.free_udp_port()
+                    t.set_port(port)
+                    t.clear_spool()
+                    if stored is not None:
+                        ovswine.reg_set(t.SYSLOG_KEY, "SpoolMaxSize", stored, kind)
+                    t.clear_error_log()
+                    prog = ovswine.Background(t.PROGRAM, "-d")
+                    try:
+                        # The size is read before the socket is bound.
+                        self.assertTrue(t.wait_until(lambda: t.receive_buffer(port), 20), prog.output())
+                    finally:
+                        prog.stop()
+                    log = t.error_log()
+                    if refused is None:
+                        self.assertEqual(log, "")
+                    else:
+                        m = line.fullmatch(log)
+                        self.assertTrue(m, log)
+                        self.assertEqual(m.group(1), refused)
+        finally:
+            t.clear_spool()
 
     def test_console_mode_forwards(self):
         port = ovswine.free_udp_port()

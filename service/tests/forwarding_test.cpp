@@ -43,7 +43,7 @@ TEST(SpoolSetting, BoundsAndDefault) {
         {__LINE__, REG_DWORD, 0, "", kDefault, "0"},
         {__LINE__, REG_SZ, 0, "2097152", 2u << 20, ""},
         {__LINE__, REG_SZ, 0, "1g", kDefault, "1g"},
-        {__LINE__, REG_SZ, 0, "4294967296", kDefault, "4294967296"},
+        {__LINE__, REG_SZ, 0, "1099511627777", kDefault, "1099511627777"},  // above the most
         {__LINE__, REG_SZ, 0, "", kDefault, ""},
     };
     for (const auto& c : cases) {

@@ -11,7 +11,9 @@
 #include "ovtest/wait_until.h"
 #include "ovwin/handles.h"
 #include "ovwin/locks.h"
+#include "forwarding.h"
 #include "overflow_report.h"
+#include "ovwin/registry_names.h"
 #include "supervision.h"
 
 namespace {
@@ -373,6 +375,57 @@ TEST(OverflowReport, OneCountPerEpisodeOnceTheDroppingStops) {
         ++i;
     }
     EXPECT_EQ(BacklogFullLine(90), "Syslog backlog full : 90 datagrams dropped !");
+}
+
+// The library's count is 32 bits; the total an operator reads must go on past 2^32, and an
+// episode that spans the wrap must be told whole.
+TEST(OverflowReport, CountsOnAcrossTheThirtyTwoBitWrap) {
+    constexpr unsigned long long kWrap = 1ull << 32;
+    const struct {
+        unsigned long reading;  // what the library's getDroppedCount returns
+        bool final;
+        unsigned long long total;
+        unsigned long long told;
+    } looks[] = {
+        {0, false, 0, 0},
+        {0xFFFFFF00ul, false, 0xFFFFFF00ull, 0},
+        {0xFFFFFF00ul, false, 0xFFFFFF00ull, 0xFFFFFF00ull},
+        {0xFFFFFFF0ul, false, 0xFFFFFFF0ull, 0},
+        {0xFFFFFFFFul, false, 0xFFFFFFFFull, 0},
+        {5, false, kWrap + 5, 0},                      // wrapped between two looks
+        {5, false, kWrap + 5, 0x105},                  // the episode from 0xFFFFFF00, across the wrap
+        {0xFFFFFFFFul, false, 2 * kWrap - 1, 0},
+        {0xFFFFFFFFul, false, 2 * kWrap - 1, kWrap - 6},
+        {0, true, 2 * kWrap, 1},                       // a second wrap, cut short by the end
+    };
+    CWidenedCount dropped;
+    COverflowReport report;
+    int i = 0;
+    for (const auto& look : looks) {
+        unsigned long long total = dropped.Observe(look.reading);
+        EXPECT_EQ(total, look.total) << "look " << i;
+        EXPECT_EQ(report.Observe(total, look.final), look.told) << "look " << i;
+        ++i;
+    }
+    EXPECT_EQ(BacklogFullLine(5000000000ull), "Syslog backlog full : 5000000000 datagrams dropped !");
+}
+
+// What an operator reads under the Statistics subkey: the whole 64-bit count, not its low half.
+TEST(Statistics, DroppedBacklogFullIsPublishedWhole) {
+    const std::string key = std::string(ovwin::kSyslogKey) + "\\" + kStatisticsSubkey;
+    const std::uint64_t dropped = 5000000000ull;
+    ASSERT_TRUE(WriteStatistics(dropped));
+    ovwin::UniqueHkey statistics;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, statistics.put()), ERROR_SUCCESS);
+    std::uint64_t stored = 0;
+    DWORD type = 0, size = sizeof stored;
+    ASSERT_EQ(RegQueryValueExA(statistics.get(), "DroppedBacklogFull", nullptr, &type, reinterpret_cast<BYTE*>(&stored),
+                               &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
+    EXPECT_EQ(stored, dropped);
+    statistics.reset();
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, key.c_str());
 }
 
 }  // namespace

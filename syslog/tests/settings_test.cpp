@@ -148,6 +148,59 @@ TEST_F(Settings, ReceiveBufferIsTheStoredSizeWithinBoundsElseTheDefault) {
     }
 }
 
+// A size as an operator may store it: a REG_DWORD, a REG_QWORD or decimal text, each with the same
+// bounds; a 64-bit value must not be read as the text of its bytes.
+std::string Dword(DWORD number) { return std::string(reinterpret_cast<const char*>(&number), sizeof number); }
+std::string Qword(unsigned long long number) {
+    return std::string(reinterpret_cast<const char*>(&number), sizeof number);
+}
+std::string Text(const std::string& text) { return text + '\0'; }
+
+TEST_F(Settings, ReceiveBufferTakesTheSameBoundsFromEveryType) {
+    constexpr unsigned long kDefault = 64ul << 20;
+    struct {
+        int line;
+        DWORD type;  // REG_NONE: no RecvBufferSize value
+        std::string data;
+        unsigned long size;
+        const char* refused;  // null: nothing refused
+    } cases[] = {
+        {__LINE__, REG_NONE, "", kDefault, nullptr},
+        {__LINE__, REG_DWORD, Dword(65536), 65536, nullptr},
+        {__LINE__, REG_DWORD, Dword(1ul << 30), 1ul << 30, nullptr},
+        {__LINE__, REG_DWORD, Dword(65535), kDefault, "65535"},
+        {__LINE__, REG_DWORD, Dword((1ul << 30) + 1), kDefault, "1073741825"},
+        {__LINE__, REG_DWORD, "", kDefault, nullptr},  // empty
+        {__LINE__, REG_DWORD, std::string("\0\0\1", 3), kDefault, "(REG_DWORD of 3 bytes)"},
+        {__LINE__, REG_QWORD, Qword(8ul << 20), 8ul << 20, nullptr},
+        {__LINE__, REG_QWORD, Qword(65536), 65536, nullptr},
+        {__LINE__, REG_QWORD, Qword(1ul << 30), 1ul << 30, nullptr},
+        {__LINE__, REG_QWORD, Qword(1000), kDefault, "1000"},
+        {__LINE__, REG_QWORD, Qword(0), kDefault, "0"},
+        {__LINE__, REG_QWORD, Qword((1ull << 32) + 65536), kDefault, "4295032832"},  // not its low half
+        {__LINE__, REG_QWORD, "", kDefault, nullptr},
+        {__LINE__, REG_QWORD, Dword(65536), kDefault, "(REG_QWORD of 4 bytes)"},
+        {__LINE__, REG_SZ, Text("65536"), 65536, nullptr},
+        {__LINE__, REG_SZ, Text(" 1073741824 "), 1ul << 30, nullptr},
+        {__LINE__, REG_SZ, Text("65535"), kDefault, "65535"},
+        {__LINE__, REG_SZ, Text("1073741825"), kDefault, "1073741825"},
+        {__LINE__, REG_SZ, Text("99999999999999999999999"), kDefault, "99999999999999999999999"},
+        {__LINE__, REG_SZ, Text(""), kDefault, nullptr},
+        {__LINE__, REG_SZ, "", kDefault, nullptr},  // not even its NUL
+        {__LINE__, REG_SZ, Text("8 MiB"), kDefault, "8 MiB"},
+        {__LINE__, REG_EXPAND_SZ, Text("131072"), 131072, nullptr},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        if (c.type != REG_NONE) SetRaw(ovwin::kRecvBufferValue, c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
+        EXPECT_TRUE(CSyslogMinitor::setSyslogProperty()) << "case at line " << c.line;
+        EXPECT_EQ(CSyslogMinitor::getRecvBufferSize(), c.size) << "case at line " << c.line;
+        const char* refused = CSyslogMinitor::getRefusedRecvBuffer();
+        if (c.refused == nullptr) EXPECT_EQ(refused, nullptr) << "case at line " << c.line << ": " << refused;
+        else EXPECT_STREQ(refused, c.refused) << "case at line " << c.line;
+    }
+}
+
 TEST_F(Settings, ReceiveBufferFallsBackToTheDefaultWithoutTheKey) {
     DWORD size = 65536;
     SetRaw(ovwin::kRecvBufferValue, REG_DWORD, &size, sizeof size);

@@ -64,6 +64,33 @@ TEST(ParseUnsignedText, AcceptsWholeNumbersWithinTheBoundOnly) {
     }
 }
 
+// Sizes stored as text may be as large as a REG_QWORD; the bound must hold without wrapping.
+TEST(ParseUnsignedText, SixtyFourBitFormKeepsTheBoundAtEveryWidth) {
+    constexpr unsigned long long kMost = 0xFFFFFFFFFFFFFFFFull;
+    struct {
+        int line;
+        const char* text;
+        unsigned long long max;
+        bool accepted;
+        unsigned long long value;
+    } cases[] = {
+        {__LINE__, "18446744073709551615", kMost, true, kMost},
+        {__LINE__, "18446744073709551616", kMost, false, 0},
+        {__LINE__, "99999999999999999999", kMost, false, 0},
+        {__LINE__, "1099511627776", 1ull << 40, true, 1ull << 40},
+        {__LINE__, "1099511627777", 1ull << 40, false, 0},
+        {__LINE__, "4294967296", 1ull << 40, true, 1ull << 32},
+        {__LINE__, "7", 5, false, 0},
+        {__LINE__, " 5 ", 5, true, 5},
+        {__LINE__, "0x10", kMost, false, 0},
+    };
+    for (const auto& c : cases) {
+        unsigned long long value = 12345;
+        EXPECT_EQ(ovwin::ParseUnsignedText(c.text, c.max, &value), c.accepted) << "line " << c.line;
+        EXPECT_EQ(value, c.accepted ? c.value : 12345ull) << "line " << c.line;
+    }
+}
+
 TEST(ParseUnsignedText, ThirtyTwoBitFormKeepsTheWholeRange) {
     unsigned value = 0;
     EXPECT_TRUE(ovwin::ParseUnsignedText(" 4294967295 ", &value));

@@ -10,6 +10,8 @@ constexpr int kMaxPort = 65535;
 // True when text is a whole decimal number no greater than max, with optional surrounding white
 // space; stores it in *value. Nothing is stored when false.
 bool ParseUnsignedText(const char* text, unsigned long max, unsigned long* value);
+// The same for 64-bit numbers: sizes a REG_QWORD may hold.
+bool ParseUnsignedText(const char* text, unsigned long long max, unsigned long long* value);
 // The same within the 32-bit range.
 bool ParseUnsignedText(const char* text, unsigned* value);
 

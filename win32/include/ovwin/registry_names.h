@@ -9,8 +9,9 @@ constexpr const char* kSyslogKey = "Software\\Telmora\\Orvane\\OVSyslog";
 constexpr const char* kTrapKey = "Software\\Telmora\\Orvane\\OVTrap";
 constexpr const char* kPortValue = "AuthPort";
 constexpr const char* kStatusValue = "Status";
-// The UDP socket's receive buffer in bytes (REG_DWORD), which holds a burst while the one reader
-// catches up; missing means the default, a value outside the bounds is refused for the default.
+// The UDP socket's receive buffer in bytes (REG_DWORD, REG_QWORD or decimal text), which holds a
+// burst while the one reader catches up; missing or empty means the default, a value outside the
+// bounds is refused for the default.
 constexpr const char* kRecvBufferValue = "RecvBufferSize";
 constexpr unsigned long kDefaultRecvBufferBytes = 64ul * 1024 * 1024;
 constexpr unsigned long kMinRecvBufferBytes = 64ul * 1024;

@@ -14,6 +14,10 @@ namespace ovwin {
 bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
                  DWORD* type = nullptr);
 
+// The value's bytes as stored, with its type. False, both untouched, when the key or the value is
+// absent or cannot be read.
+bool ReadRegData(HKEY root, const char* subKey, const char* valueName, std::string* data, DWORD* type);
+
 // ReadRegText for the receiver library's exported GetRegInfo: "" when the value is absent, cannot
 // be read or takes more than 1024 bytes. The text lives in a per-thread buffer, valid until this
 // thread's next call.
