@@ -46,6 +46,7 @@ CommSettings ReadCommSettings() {
   if (ReadDword(key.get(), kRefuseAllValue, &all)) s.refuseAll = all != 0;
   ReadDword(key.get(), kDelayMsValue, &s.delayMs);
   ReadString(key.get(), kDelayHostValue, &s.delayHost);
+  ReadString(key.get(), kDelayDestinationValue, &s.delayDestination);
   ReadString(key.get(), kRefuseDestinationValue, &s.refuseDestination);
   if (s.delayMs > kMaxDelayMs) s.delayMs = kMaxDelayMs;
   return s;

@@ -13,6 +13,7 @@ constexpr const char* kRefuseFirstValue = "RefuseFirst";
 constexpr const char* kRefuseAllValue = "RefuseAll";
 constexpr const char* kDelayMsValue = "DelayMs";
 constexpr const char* kDelayHostValue = "DelayHost";  // when set, only this host's records wait
+constexpr const char* kDelayDestinationValue = "DelayDestination";  // when set, only its records wait
 constexpr const char* kRefuseDestinationValue = "RefuseDestination";  // when set, refused always
 constexpr const char* kDefaultOutboxDir = "C:\\OrvaneOutbox";
 // A delay beyond this is taken as this: a stray value must not hang the caller's thread for ever.
@@ -24,6 +25,7 @@ struct CommSettings {
   bool refuseAll = false;
   DWORD delayMs = 0;
   std::string delayHost;  // empty: every record waits delayMs
+  std::string delayDestination;  // empty: records for every destination wait
   std::string refuseDestination;  // empty: none refused for its name
 };
 

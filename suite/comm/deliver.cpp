@@ -27,8 +27,9 @@ bool ShouldRefuse(const CommSettings& s, unsigned long callNumber, const char* d
 }
 
 // The record's host slot: 16 bytes at offset 26, NUL-padded when shorter.
-bool ShouldDelay(const CommSettings& s, const unsigned char* record) {
+bool ShouldDelay(const CommSettings& s, const char* destination, const unsigned char* record) {
   if (s.delayMs == 0) return false;
+  if (!s.delayDestination.empty() && (destination == nullptr || s.delayDestination != destination)) return false;
   if (s.delayHost.empty()) return true;
   if (record == nullptr) return false;
   const char* host = reinterpret_cast<const char*>(record) + kHostOffset;
@@ -59,7 +60,7 @@ Outbox& TheOutbox() {
 extern "C" int __cdecl OrvaneDeliver(const char* destination, const unsigned char* record) {
   unsigned long callNumber = ++g_calls;
   CommSettings settings = CurrentCommSettings();
-  if (ShouldDelay(settings, record)) Sleep(settings.delayMs);
+  if (ShouldDelay(settings, destination, record)) Sleep(settings.delayMs);
 
   CriticalLock inProcess(ProcessLock());
   MutexLock lock(OutboxMutex());

@@ -122,9 +122,11 @@ def set_servers(servers):
         reg_delete_value(LIST_KEY, "Servers")
 
 
-def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host="", refuse_destination=""):
-    """The stand-in's delivery; delay_host limits the delay to the records of that host, and
-    refuse_destination refuses every record for that destination."""
+def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host="", refuse_destination="",
+                 delay_destination=""):
+    """The stand-in's delivery; delay_host limits the delay to the records of that host,
+    delay_destination to the records for that destination, and refuse_destination refuses every
+    record for that destination."""
     if refuse_destination:
         ovswine.reg_set(COMM_KEY, "RefuseDestination", refuse_destination)
     else:
@@ -132,10 +134,11 @@ def set_delivery(refuse_first=0, refuse_all=0, delay_ms=0, delay_host="", refuse
     ovswine.reg_set(COMM_KEY, "RefuseFirst", refuse_first, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "RefuseAll", refuse_all, "REG_DWORD")
     ovswine.reg_set(COMM_KEY, "DelayMs", delay_ms, "REG_DWORD")
-    if delay_host:
-        ovswine.reg_set(COMM_KEY, "DelayHost", delay_host)
-    else:
-        reg_delete_value(COMM_KEY, "DelayHost")
+    for name, value in (("DelayHost", delay_host), ("DelayDestination", delay_destination)):
+        if value:
+            ovswine.reg_set(COMM_KEY, name, value)
+        else:
+            reg_delete_value(COMM_KEY, name)
 
 
 def register_components(on=True):

@@ -68,6 +68,7 @@ class CommTest : public ::testing::Test {
     SetDword("RefuseFirst", 0);
     SetDword("RefuseAll", 0);
     SetDword("DelayMs", 0);
+    SetString("DelayDestination", "");
     // A fresh load each time resets the library's count of calls.
     module_ = LoadLibraryA("OrvaneComm.dll");
     ASSERT_NE(module_, nullptr) << "error " << GetLastError();
@@ -183,6 +184,20 @@ TEST_F(CommTest, DelayMsHoldsTheAnswer) {
   SetDword("DelayMs", 300);
   ULONGLONG start = GetTickCount64();
   EXPECT_EQ(Deliver("S4", PatternRecord(1, 1)), 1);
+  EXPECT_GE(GetTickCount64() - start, 250u);
+}
+
+TEST_F(CommTest, DelayDestinationHoldsOnlyItsOwnRecords) {
+  // The longest delay: a record held by mistake would take a minute, so half of that is a bound
+  // that no loaded machine reaches otherwise.
+  SetDword("DelayMs", 60000);
+  SetString("DelayDestination", "SLOW");
+  ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(Deliver("FAST", PatternRecord(1, 1)), 1);
+  EXPECT_LT(GetTickCount64() - start, 30000u);
+  SetDword("DelayMs", 300);
+  start = GetTickCount64();
+  EXPECT_EQ(Deliver("SLOW", PatternRecord(1, 2)), 1);
   EXPECT_GE(GetTickCount64() - start, 250u);
 }
 
