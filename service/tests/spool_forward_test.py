@@ -2,6 +2,7 @@
 sender's sequence number, and each test checks every one of them at the destination."""
 import glob
 import os
+import shutil
 import socket
 import threading
 import time
@@ -15,6 +16,9 @@ LISTED = "NMS-B"
 SPOOL_DIR = svctest.SPOOL_DIR
 FRAME = 12 + RECORD_SIZE
 SENDERS = ("127.0.0.2", "127.0.0.3")
+START_HINT_S = 10  # the wait hint the service reports with START_PENDING
+LARGE_SPOOL = 1 << 30
+SEGMENT = 4 << 20
 
 
 def send_numbered(port, count, rate, sources=SENDERS):
@@ -141,6 +145,42 @@ class SpoolTest(svctest.PortPerTest):
         svctest.start()
         duplicates = self.assertEverySenderWhole(LISTED, count)
         print(f"\nkilled with {2 * count} spooled: all delivered after the start, {duplicates} twice")
+
+    def test_a_start_with_a_large_spool_is_running_at_once_and_forwards_at_once(self):
+        # What an earlier run left: a record of its own, then segments of copies of it made here.
+        self.spool_while_refusing(1, 0, sources=SENDERS[:1])
+        svctest.stop()
+        first = glob.glob(os.path.join(SPOOL_DIR, "*.00000001.spl"))
+        self.assertEqual(len(first), 1, os.listdir(SPOOL_DIR))
+        name = os.path.basename(first[0])[:-len(".00000001.spl")]
+        with open(first[0], "rb") as f:
+            frame = f.read(FRAME)
+        size = min(LARGE_SPOOL, shutil.disk_usage(SPOOL_DIR).free // 4)
+        if size < 64 << 20:
+            self.skipTest(f"{size >> 20} MiB to spare on the disk")
+        chunk = frame * (SEGMENT // FRAME)
+        for n in range(2, 2 + size // len(chunk)):
+            with open(os.path.join(SPOOL_DIR, f"{name}.{n:08d}.spl"), "wb") as f:
+                f.write(chunk)
+        ovswine.reg_set(svctest.SYSLOG_KEY, "SpoolMaxSize", 2 * size, "REG_QWORD")
+        # Still refusing: the drain reads the spool but delivers none of it during the test.
+        began = time.monotonic()
+        svctest.control("start")
+        self.assertTrue(svctest.wait_state(svctest.RUNNING, START_HINT_S), "not RUNNING within the wait hint")
+        running = time.monotonic() - began
+        send_numbered(self.port, 1, 0, sources=SENDERS[1:])
+        self.assertTrue(svctest.wait_until(
+            lambda: SENDERS[1] in numbers(self.suite.records(self.LOCAL_ID)), 20, every=0.1),
+            "a datagram sent right after RUNNING was not forwarded")
+        forwarded = time.monotonic() - began
+        # The drain counts what it found once it has read it all (the counters go out every 5 s).
+        found = (size // len(chunk)) * (SEGMENT // FRAME)
+        scanned = svctest.wait_until(lambda: statistics().get(f"Spooled {LISTED}", 0) >= found, 120, every=1)
+        print(f"\n{size >> 20} MiB spooled: RUNNING after {running:.1f} s, a datagram forwarded after "
+              f"{forwarded:.1f} s, the spool read after "
+              f"{'%.1f s' % (time.monotonic() - began) if scanned else 'more than 120 s'}")
+        _, stopped = svctest.stop()
+        self.assertTrue(stopped)
 
     def test_a_full_spool_drops_says_so_once_and_delivers_what_it_kept(self):
         max_bytes = 1024 * 1024
