@@ -214,6 +214,8 @@ DeliveryOutcome CStoreAndForward::Spool(Destination& d, const unsigned char* rec
     if (!d.spooling) {
         StartSpooling(d);
         d.BackOff(m_times);
+    } else {
+        StartDrain(d);  // in case none could be started before
     }
     if (!d.toldStarted) m_platform.Log(SpoolingStartedLine(d.name));
     d.toldStarted = true;
@@ -230,6 +232,11 @@ void CStoreAndForward::StartSpooling(Destination& d) {
     d.bySender.clear();
     d.ready.clear();
     d.exhausted = false;
+    StartDrain(d);
+}
+
+// Under d.lock.
+void CStoreAndForward::StartDrain(Destination& d) {
     if (m_times.threads && d.drains == 0 && StartThread(&CStoreAndForward::Drain, &d)) ++d.drains;
 }
 
@@ -361,6 +368,7 @@ void CStoreAndForward::Scan(Destination& d, std::unique_lock<std::mutex>& lock) 
     CSpool::RunScan(*folder, &scan, &m_stop);
     lock.lock();
     d.scanning = false;
+    d.wake.notify_all();
     if (scan.cancelled) return;  // a stop: the next start scans again
     SpoolOpen found = d.spool->AdoptScan(std::move(scan));
     std::string damage = SpoolDamageLine(d.name, found);

@@ -109,6 +109,7 @@ private:
     DeliveryOutcome Spool(Destination& d, const unsigned char* record);
     bool SpoolReady(Destination& d);
     void StartSpooling(Destination& d);
+    void StartDrain(Destination& d);
     bool WaitRetry(unsigned ms);
     bool StartThread(void (CStoreAndForward::*body)(Destination*), Destination* d);
     void ThreadEnded();

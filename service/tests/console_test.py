@@ -109,15 +109,18 @@ class ConsoleTest(unittest.TestCase):
                         self.assertEqual(t.receive_buffer(port), 2 * min(asked, t.rmem_max()))
                     finally:
                         prog.stop()
-                    log = t.error_log()
-                    if refused is None:
-                        self.assertEqual(log, "")
-                    else:
-                        m = line.fullmatch(log)
-                        self.assertTrue(m, log)
-                        self.assertEqual(m.group(1), refused)
+                    self.assertOneRefusal(t.error_log(), line, refused)
         finally:
             t.set_recv_buffer(None)
+
+    def assertOneRefusal(self, log, line, refused):
+        """No error-log line when nothing was refused, else just the line, naming the text."""
+        if refused is None:
+            self.assertEqual(log, "")
+        else:
+            m = line.fullmatch(log)
+            self.assertTrue(m, log)
+            self.assertEqual(m.group(1), refused)
 
     def test_console_mode_takes_the_stored_spool_size_or_logs_its_bounds(self):
         cases = [
@@ -146,13 +149,7 @@ class ConsoleTest(unittest.TestCase):
                         self.assertTrue(t.wait_until(lambda: t.receive_buffer(port), 20), prog.output())
                     finally:
                         prog.stop()
-                    log = t.error_log()
-                    if refused is None:
-                        self.assertEqual(log, "")
-                    else:
-                        m = line.fullmatch(log)
-                        self.assertTrue(m, log)
-                        self.assertEqual(m.group(1), refused)
+                    self.assertOneRefusal(t.error_log(), line, refused)
         finally:
             t.clear_spool()
 
