@@ -50,6 +50,9 @@ bool Lanes::Push(const LaneItem& item) {
     m_pending += 1;
     m_ring[tail & (m_ringSize - 1)] = item;
     m_tail.store(tail + 1);  // publishes the slot
+    // A thread woken or started already, or one that waits for full lanes, looks at the ring soon:
+    // idle threads are left asleep, so that a burst for lanes that cannot take more wakes one at most.
+    if (m_waking.load() > 0 || m_watchers.load() > 0) return true;
     // With SleepIdle's store of m_armed and look at the tail: either the reader sees the thread
     // idle here, or the thread sees the datagram before it sleeps.
     if (m_armed.load() > 0) {
@@ -57,7 +60,7 @@ bool Lanes::Push(const LaneItem& item) {
         if (!WakeIdle()) StartThreadIfNeeded(lock);
         return true;
     }
-    // Threads that wait for full lanes look again shortly.
+    // A sleeper neither idle nor watching is on its way to look at the ring.
     if (m_sleepers.load() > 0 || m_threads.load() >= m_limits.maxThreads) return true;
     // Every thread is busy: one more. Each new thread starts the next while work waits, so while a
     // start runs the reader only tells it to look again once through (the same pairing with
@@ -82,6 +85,7 @@ bool Lanes::WakeIdle() {
     Sleeper* sleeper = m_idle.back();
     m_idle.pop_back();
     m_armed = m_idle.size();
+    ++m_waking;
     sleeper->woken = true;
     sleeper->wake.notify_one();
     return true;
@@ -101,7 +105,9 @@ bool Lanes::SleepIdle(Sleeper& self, std::unique_lock<std::mutex>& lock) {
     // A datagram pushed before the reader looked at m_armed shows here.
     bool woken = m_head.load() != m_tail.load() ||
                  self.wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs), [&self] { return self.woken; });
-    if (!self.woken) {
+    if (self.woken) {
+        --m_waking;  // before the caller looks at the ring
+    } else {
         m_idle.erase(std::find(m_idle.begin(), m_idle.end(), &self));
         m_armed = m_idle.size();
     }
@@ -142,13 +148,15 @@ bool Lanes::HasWork() const {
     return m_head.load() != m_tail.load() || (!m_ready.empty() && m_inFlight < m_limits.maxInFlight);
 }
 
-// Under m_lock: one more thread when work waits and nobody sleeps (or, while the reader runs,
-// when there is none at all), one creation at a time. A start wanted while another runs is looked
-// at again once that one is through: the thread being started may itself have asked, and nobody
-// else may ask again.
+// Under m_lock: one more thread when work waits, nobody sleeps and no thread is about to look at
+// the ring (or, while the reader runs, when there is none at all), one creation at a time. A start
+// wanted while another runs is looked at again once that one is through: the thread being started
+// may itself have asked, or the reader, after that thread had taken its work, and nobody else may
+// ask again.
 void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        bool wanted = m_threads == 0 ? m_open || HasWork() : HasWork() && m_sleepers.load() == 0;
+        bool wanted = m_threads == 0 ? m_open || HasWork()
+                                     : HasWork() && m_sleepers.load() == 0 && m_waking.load() == 0;
         if (!wanted || m_threads >= m_limits.maxThreads) return;
         if (m_starting) {
             m_startMissed = true;
@@ -156,6 +164,7 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
         }
         m_starting = true;
         ++m_threads;
+        ++m_waking;  // until the new thread looks at the ring
         lock.unlock();
         bool started = m_platform.StartThread(*this);
         lock.lock();
@@ -164,6 +173,7 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
         // What could not start is left to the threads that run, or to the next push.
         if (!started) {
             --m_threads;
+            --m_waking;
             return;
         }
         if (!again) return;
@@ -173,6 +183,7 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
 void Lanes::Work() {
     Sleeper self;
     std::unique_lock<std::mutex> lock(m_lock);
+    --m_waking;  // counted by the start, before the first look at the ring
     for (;;) {
         bool fromReader = m_head.load() != m_tail.load();
         MoveInbox();
@@ -210,9 +221,11 @@ void Lanes::Work() {
             // The reader's datagrams were all for lanes that can take no more: not ready for its
             // wake-ups, look again a little later, so that such a burst is moved in batches and
             // a new sender's datagrams wait this long at most.
+            ++m_watchers;
             ++m_sleepers;
             m_wake.wait_for(lock, std::chrono::milliseconds(kRecheckMs));
             --m_sleepers;
+            --m_watchers;
             continue;
         }
         // Idle: ready for the reader's next datagram; past the linger time end, unless this is

@@ -138,8 +138,11 @@ private:
     std::atomic<std::uint64_t> m_heldBytes{0};
     std::atomic<std::uint64_t> m_pending{0};
     std::atomic<std::size_t> m_sleepers{0};  // idle, or waiting for full lanes to take more
-    // m_idle.size(), for the reader to look without the lock: it wakes an idle thread only, once
-    // each, so that a burst for lanes that cannot take more does not cost it a wake-up per datagram.
+    std::atomic<std::size_t> m_watchers{0};  // waiting for full lanes: they look at the ring again soon
+    std::atomic<std::size_t> m_waking{0};    // threads woken or started that have not looked at it yet
+    // m_idle.size(), for the reader to look without the lock. It wakes an idle thread only while
+    // no other thread is about to look at the ring, so that a burst for lanes that cannot take
+    // more does not cost it a wake-up per datagram.
     std::atomic<std::size_t> m_armed{0};
 
     mutable std::mutex m_lock;
