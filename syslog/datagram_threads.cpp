@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <process.h>
 
+#include "com_count.h"
 #include "lanes.h"
 #include "message.h"
 
@@ -30,6 +31,8 @@ unsigned HandleDatagram(DatagramHandoff* handoff) {
 
 unsigned __stdcall DatagramThread(void* lanes) {
     static_cast<Lanes*>(lanes)->Work();
+    // Each parse initialised COM here and left it so for the next datagram: give them all back.
+    UninitializeCounted();
     return 0;
 }
 

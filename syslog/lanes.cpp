@@ -1,5 +1,6 @@
 #include "lanes.h"
 
+#include <algorithm>
 #include <chrono>
 
 thread_local Lanes::Current* Lanes::t_current = nullptr;
@@ -37,8 +38,7 @@ void Lanes::Close() {
     m_open = false;  // idle threads end after the linger time
 }
 
-// The reader takes the lock only to wake a thread that waits ready for work, or to start one when
-// every thread is busy.
+// The reader takes the lock only to wake an idle thread, or to start one when every thread is busy.
 bool Lanes::Push(const LaneItem& item) {
     if (!m_ring || m_heldCount.load() >= m_limits.maxCount ||
         m_heldBytes.load() + item.bytes > m_limits.maxBytes)
@@ -50,14 +50,27 @@ bool Lanes::Push(const LaneItem& item) {
     m_pending += 1;
     m_ring[tail & (m_ringSize - 1)] = item;
     m_tail.store(tail + 1);  // publishes the slot
-    if (m_sleepers.load() > 0) {
-        if (m_armed.exchange(false)) WakeOne();
-    } else if (!m_starting.load() && m_threads.load() < m_limits.maxThreads) {
-        // Every thread is busy: one more, unless one is being started already (each new thread
-        // starts the next while work waits, so the reader starts few).
+    // A thread woken or started already, or one that waits for full lanes, looks at the ring soon:
+    // idle threads are left asleep, so that a burst for lanes that cannot take more wakes one at most.
+    if (m_waking.load() > 0 || m_watchers.load() > 0) return true;
+    // With SleepIdle's store of m_armed and look at the tail: either the reader sees the thread
+    // idle here, or the thread sees the datagram before it sleeps.
+    if (m_armed.load() > 0) {
         std::unique_lock<std::mutex> lock(m_lock);
-        StartThreadIfNeeded(lock);
+        if (!WakeIdle()) StartThreadIfNeeded(lock);
+        return true;
     }
+    // A sleeper neither idle nor watching is on its way to look at the ring.
+    if (m_sleepers.load() > 0 || m_threads.load() >= m_limits.maxThreads) return true;
+    // Every thread is busy: one more. Each new thread starts the next while work waits, so while a
+    // start runs the reader only tells it to look again once through (the same pairing with
+    // StartThreadIfNeeded's clearing of m_starting).
+    if (m_starting.load()) {
+        m_startMissed = true;
+        if (m_starting.load()) return true;
+    }
+    std::unique_lock<std::mutex> lock(m_lock);
+    StartThreadIfNeeded(lock);
     return true;
 }
 
@@ -66,9 +79,40 @@ std::size_t Lanes::Threads() const {
     return m_threads;
 }
 
-void Lanes::WakeOne() {
-    std::lock_guard<std::mutex> lock(m_lock);
-    m_wake.notify_one();
+// Under m_lock: wakes the thread that went idle last; false when none is idle.
+bool Lanes::WakeIdle() {
+    if (m_idle.empty()) return false;
+    Sleeper* sleeper = m_idle.back();
+    m_idle.pop_back();
+    m_armed = m_idle.size();
+    ++m_waking;
+    sleeper->woken = true;
+    sleeper->wake.notify_one();
+    return true;
+}
+
+// Under m_lock: an idle thread, else one that waits for full lanes.
+void Lanes::WakeSleeper() {
+    if (!WakeIdle()) m_wake.notify_one();
+}
+
+// Under m_lock: waits for work until woken or the linger time has passed; false in the second case.
+bool Lanes::SleepIdle(Sleeper& self, std::unique_lock<std::mutex>& lock) {
+    self.woken = false;
+    m_idle.push_back(&self);
+    m_armed = m_idle.size();
+    ++m_sleepers;
+    // A datagram pushed before the reader looked at m_armed shows here.
+    bool woken = m_head.load() != m_tail.load() ||
+                 self.wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs), [&self] { return self.woken; });
+    if (self.woken) {
+        --m_waking;  // before the caller looks at the ring
+    } else {
+        m_idle.erase(std::find(m_idle.begin(), m_idle.end(), &self));
+        m_armed = m_idle.size();
+    }
+    --m_sleepers;
+    return woken;
 }
 
 bool Lanes::TakeInbox(LaneItem& item) {
@@ -104,13 +148,15 @@ bool Lanes::HasWork() const {
     return m_head.load() != m_tail.load() || (!m_ready.empty() && m_inFlight < m_limits.maxInFlight);
 }
 
-// Under m_lock: one more thread when work waits and nobody sleeps (or, while the reader runs,
-// when there is none at all), one creation at a time. A start wanted while another runs is looked
-// at again once that one is through: the thread being started may itself have asked, and nobody
-// else may ask again.
+// Under m_lock: one more thread when work waits, nobody sleeps and no thread is about to look at
+// the ring (or, while the reader runs, when there is none at all), one creation at a time. A start
+// wanted while another runs is looked at again once that one is through: the thread being started
+// may itself have asked, or the reader, after that thread had taken its work, and nobody else may
+// ask again.
 void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
     for (;;) {
-        bool wanted = m_threads == 0 ? m_open || HasWork() : HasWork() && m_sleepers.load() == 0;
+        bool wanted = m_threads == 0 ? m_open || HasWork()
+                                     : HasWork() && m_sleepers.load() == 0 && m_waking.load() == 0;
         if (!wanted || m_threads >= m_limits.maxThreads) return;
         if (m_starting) {
             m_startMissed = true;
@@ -118,15 +164,16 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
         }
         m_starting = true;
         ++m_threads;
+        ++m_waking;  // until the new thread looks at the ring
         lock.unlock();
         bool started = m_platform.StartThread(*this);
         lock.lock();
         m_starting = false;
-        bool again = m_startMissed;
-        m_startMissed = false;
+        bool again = m_startMissed.exchange(false);
         // What could not start is left to the threads that run, or to the next push.
         if (!started) {
             --m_threads;
+            --m_waking;
             return;
         }
         if (!again) return;
@@ -134,7 +181,9 @@ void Lanes::StartThreadIfNeeded(std::unique_lock<std::mutex>& lock) {
 }
 
 void Lanes::Work() {
+    Sleeper self;
     std::unique_lock<std::mutex> lock(m_lock);
+    --m_waking;  // counted by the start, before the first look at the ring
     for (;;) {
         bool fromReader = m_head.load() != m_tail.load();
         MoveInbox();
@@ -150,7 +199,7 @@ void Lanes::Work() {
             MakeReady(*lane);  // to the back: senders take turns
             // More to take: a sleeper takes it, else a new thread.
             if (HasWork() && m_sleepers.load() > 0)
-                m_wake.notify_one();
+                WakeSleeper();
             else
                 StartThreadIfNeeded(lock);
             lock.unlock();
@@ -168,21 +217,20 @@ void Lanes::Work() {
             ForgetIfIdle(*lane);
             continue;
         }
-        ++m_sleepers;
         if (fromReader) {
             // The reader's datagrams were all for lanes that can take no more: not ready for its
             // wake-ups, look again a little later, so that such a burst is moved in batches and
             // a new sender's datagrams wait this long at most.
+            ++m_watchers;
+            ++m_sleepers;
             m_wake.wait_for(lock, std::chrono::milliseconds(kRecheckMs));
             --m_sleepers;
+            --m_watchers;
             continue;
         }
         // Idle: ready for the reader's next datagram; past the linger time end, unless this is
         // the one thread kept.
-        m_armed = true;
-        bool timedOut = m_wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs)) == std::cv_status::timeout;
-        --m_sleepers;
-        if (timedOut && !HasWork() && m_threads > (m_open ? 1u : 0u)) {
+        if (!SleepIdle(self, lock) && !HasWork() && m_threads > (m_open ? 1u : 0u)) {
             --m_threads;
             m_drained.notify_all();
             return;
@@ -205,7 +253,7 @@ void Lanes::RunSteps(Lane& lane, std::unique_lock<std::mutex>& lock) {
         --m_inFlight;
         m_pending -= 1;
         MakeReady(lane);
-        if (m_sleepers.load() > 0 && HasWork()) m_wake.notify_one();
+        if (m_sleepers.load() > 0 && HasWork()) WakeSleeper();
         if (m_pending.load() == 0) m_drained.notify_all();
     }
 }

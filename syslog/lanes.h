@@ -71,6 +71,8 @@ public:
     // Datagrams pushed and not yet through their steps: zero once everything read is forwarded.
     std::uint64_t Pending() const { return m_pending.load(); }
     std::size_t Threads() const;
+    // Pool threads waiting for work.
+    std::size_t IdleThreads() const { return m_armed.load(); }
 
     // The body of every pool thread: returns when the thread should end.
     void Work();
@@ -104,6 +106,12 @@ private:
         Lane* lane;
         std::uint64_t seq;
     };
+    // A pool thread waiting for work: each is woken on its own, so that one wake-up is never
+    // taken by a thread that then does something else.
+    struct Sleeper {
+        std::condition_variable wake;
+        bool woken = false;
+    };
     static thread_local Current* t_current;
 
     bool TakeInbox(LaneItem& item);
@@ -114,7 +122,9 @@ private:
     void RunSteps(Lane& lane, std::unique_lock<std::mutex>& lock);
     void ForgetIfIdle(Lane& lane);
     void StartThreadIfNeeded(std::unique_lock<std::mutex>& lock);
-    void WakeOne();
+    bool WakeIdle();
+    void WakeSleeper();
+    bool SleepIdle(Sleeper& self, std::unique_lock<std::mutex>& lock);
 
     LanesPlatform& m_platform;
     const LanesLimits m_limits;
@@ -127,19 +137,23 @@ private:
     std::atomic<std::uint64_t> m_heldCount{0};
     std::atomic<std::uint64_t> m_heldBytes{0};
     std::atomic<std::uint64_t> m_pending{0};
-    std::atomic<std::size_t> m_sleepers{0};
-    // Set by a thread that goes to sleep ready for work; the reader wakes a sleeper only then, once,
-    // so that a burst for lanes that cannot take more does not cost it a wake-up per datagram.
-    std::atomic<bool> m_armed{false};
+    std::atomic<std::size_t> m_sleepers{0};  // idle, or waiting for full lanes to take more
+    std::atomic<std::size_t> m_watchers{0};  // waiting for full lanes: they look at the ring again soon
+    std::atomic<std::size_t> m_waking{0};    // threads woken or started that have not looked at it yet
+    // m_idle.size(), for the reader to look without the lock. It wakes an idle thread only while
+    // no other thread is about to look at the ring, so that a burst for lanes that cannot take
+    // more does not cost it a wake-up per datagram.
+    std::atomic<std::size_t> m_armed{0};
 
     mutable std::mutex m_lock;
-    std::condition_variable m_wake;     // work for a sleeping pool thread
+    std::condition_variable m_wake;     // lanes that may take more, for threads waiting on them
     std::condition_variable m_drained;  // WaitDrained
     std::unordered_map<std::uint32_t, Lane> m_lanes;
     std::deque<Lane*> m_ready;  // lanes with a datagram to take, in turn
+    std::vector<Sleeper*> m_idle;  // the latest idle last: it is woken first, the others linger out
     std::size_t m_inFlight = 0;
     std::atomic<std::size_t> m_threads{0};  // written under m_lock; the reader looks without it
     std::atomic<bool> m_starting{false};
-    bool m_startMissed = false;  // a start was wanted while m_starting
+    std::atomic<bool> m_startMissed{false};  // a start was wanted while m_starting
     bool m_open = false;
 };

@@ -1,9 +1,8 @@
 #include "message.h"
 
-#include <objbase.h>
-
 #include <cstdlib>
 
+#include "com_count.h"
 #include "parser.h"
 
 CSyslog::CSyslog(int a, int b) : m_iArg(a), m_pImpl(nullptr) {
@@ -36,7 +35,7 @@ char* CSyslogImpl::getHost() { return m_pszHost; }
 int CSyslogImpl::reserved() { return 0; }
 
 int CSyslogImpl::parse(const char* data, int length, const char* source) {
-    CoInitialize(nullptr);
+    CountedCoInitialize();
     if (data == nullptr || length < 1) return -1;
 
     // The blocks go to the receiver callback, which frees them with free().

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,34 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 constexpr unsigned kDrainBoundMs = 60000;  // far beyond any run here: only a hang reaches it
+constexpr auto kHoldBound = 60s;           // the same for a test's held datagrams and starts
+
+// Opened once by the test; what waits on it goes on at the latest after the bound.
+class Gate {
+public:
+    void Open() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_open = true;
+        m_opened.notify_all();
+    }
+    void Wait(std::chrono::milliseconds bound) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        m_opened.wait_for(lock, bound, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_lock;
+    std::condition_variable m_opened;
+    bool m_open = false;
+};
+
+// Opens the gates when a test leaves, also by a failed assertion, so that its run can end.
+struct OpenOnExit {
+    std::vector<Gate*> gates;
+    ~OpenOnExit() {
+        for (Gate* gate : gates) gate->Open();
+    }
+};
 
 struct Message {
     std::uint32_t sender;
@@ -33,6 +62,7 @@ struct Message {
     unsigned deliverUs = 0;  // the ordered step
     unsigned refusals = 0;   // attempts refused before one is accepted
     bool queuesStep = true;  // false: refused by the parser, no step
+    Gate* hold = nullptr;    // handling waits until it opens
 };
 
 // What the steps did, checked at the end.
@@ -100,12 +130,23 @@ public:
     std::atomic<int> started{0};
     std::atomic<int> handling{0};
     std::atomic<int> mostHandling{0};
+    // The next creation returns only once its new thread is handling a datagram and the test
+    // opens releaseStart; startHeld says it got there.
+    std::atomic<bool> holdNextStart{false};
+    std::atomic<bool> startHeld{false};
+    Gate releaseStart;
 
     bool StartThread(Lanes& lanes) override {
         if (refuseStarts) return false;
         ++started;
+        int before = handling;
         std::thread([&lanes] { lanes.Work(); }).detach();
         std::this_thread::sleep_for(std::chrono::milliseconds(startDelayMs.load()));
+        if (holdNextStart.exchange(false)) {
+            ovtest::WaitUntil([&] { return handling > before; }, kHoldBound, 100us);
+            startHeld = true;
+            releaseStart.Wait(kHoldBound);
+        }
         return true;
     }
 
@@ -116,6 +157,7 @@ public:
         }
         std::this_thread::sleep_for(std::chrono::microseconds(m->handleUs));
         while (holdHandling) std::this_thread::sleep_for(1ms);
+        if (m->hold != nullptr) m->hold->Wait(kHoldBound);
         --handling;
         if (!m->queuesStep) {
             delete m;
@@ -279,6 +321,41 @@ TEST(Lanes, ThePoolGrowsToItsBoundWhileCreationsOverlap) {
     run.platform.holdHandling = false;
     ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
     ExpectExactlyOnceInOrder(run.ledger, {{1, 20}});
+}
+
+// Every thread busy and a pool thread's creation under way, its new thread already busy with the
+// work it was started for: a datagram pushed meanwhile gets a thread of its own once the creation
+// is through, instead of waiting for a busy one to come free.
+TEST(Lanes, ADatagramPushedDuringAThreadStartIsTaken) {
+    Gate firstDone, othersDone;
+    CoreRun run(SmallLimits(4));
+    OpenOnExit opener{{&firstDone, &othersDone, &run.platform.releaseStart}};
+    run.lanes.Open();
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return run.lanes.IdleThreads() == 1; }, 10s, 100us));
+    Message first{1, 0};
+    first.hold = &firstDone;
+    ASSERT_TRUE(Push(run.lanes, first));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return run.platform.handling == 1; }, 10s, 100us));
+    ASSERT_EQ(run.lanes.Threads(), 1u);
+    // Two more wait in the ring: the one thread there is will take one and start a thread for
+    // the other.
+    run.platform.refuseStarts = true;
+    Message second{2, 0}, third{3, 0};
+    second.hold = third.hold = &othersDone;
+    ASSERT_TRUE(Push(run.lanes, second));
+    ASSERT_TRUE(Push(run.lanes, third));
+    run.platform.refuseStarts = false;
+    run.platform.holdNextStart = true;
+    firstDone.Open();
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return run.platform.startHeld.load(); }, 10s, 100us));
+
+    ASSERT_TRUE(Push(run.lanes, Message{4, 0}));
+    run.platform.releaseStart.Open();
+    EXPECT_TRUE(ovtest::WaitUntil([&] { return run.ledger.Count(4) != 0; }, 10s, 100us))
+        << "the datagram pushed during the start waits while both threads are busy";
+    othersDone.Open();
+    ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
+    ExpectExactlyOnceInOrder(run.ledger, {{1, 1}, {2, 1}, {3, 1}, {4, 1}});
 }
 
 // A datagram that found no thread is not stranded: it goes as soon as a thread can start.
