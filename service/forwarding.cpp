@@ -14,6 +14,7 @@
 #include "ovwin/registry_text.h"
 #include "spool_files.h"
 #include "suite.h"
+#include "tcp_statistics.h"
 
 namespace {
 
@@ -116,6 +117,7 @@ bool WriteStatistics(unsigned long droppedBacklogFull) {
                                     spooledBytes, droppedBacklogFull, c.spoolFull,  c.givenUp};
     bool ok = true;
     for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
+    ok = WriteTcpCounters(key.get()) && ok;
     for (const SpoolCounters& s : c.spools) {
         ok = SetCount(key.get(), std::string(kSpooledValue) + " " + s.destination, s.records) && ok;
         ok = SetCount(key.get(), std::string(kSpooledBytesValue) + " " + s.destination, s.bytes) && ok;
@@ -133,6 +135,7 @@ bool PrintStatistics() {
         std::uint64_t value = 0;
         if (GetCount(key.get(), name, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
     }
+    PrintTcpCounters(key.get());
     // Then each destination's spool, in the order the registry keeps them.
     const std::string spooled = std::string(kSpooledValue) + " ", bytes = std::string(kSpooledBytesValue) + " ";
     for (DWORD i = 0;; ++i) {
