@@ -45,6 +45,8 @@ void KeepAlive(SOCKET s) {
 
 ULONGLONG Now() { return GetTickCount64(); }
 
+bool RoomForAChunk() { return PendingStreamMessages() + kTcpFramesPerChunk <= kStreamBacklogMaxCount; }
+
 }  // namespace
 
 struct TcpListener::Connection {
@@ -127,6 +129,7 @@ void TcpListener::Run() {
         m_resting = pause;
         ULONGLONG now = Now();
         bool stalled = false;
+        bool room = RoomForAChunk();
         polled.clear();
         owners.clear();
         if (!pause) polled.push_back({m_listen, POLLRDNORM, 0});
@@ -139,7 +142,7 @@ void TcpListener::Run() {
             } else if (now > c->lastMessage &&
                        now - c->lastMessage > static_cast<ULONGLONG>(m_settings.idleSeconds) * 1000) {
                 Close(*c);
-            } else if (!pause && c->begin == c->end && !c->ended) {
+            } else if (!pause && room && c->begin == c->end && !c->ended) {
                 polled.push_back({c->socket, POLLRDNORM, 0});
                 owners.push_back(c.get());
             }
@@ -150,7 +153,7 @@ void TcpListener::Run() {
         m_held = held;
         RaisePeak(held + PendingStreamMessages());
 
-        int wait = stalled ? kTcpStalledRoundMs : kTcpIdleRoundMs;
+        int wait = stalled || !room ? kTcpStalledRoundMs : kTcpIdleRoundMs;
         if (polled.empty()) {
             Sleep(static_cast<DWORD>(wait));
             continue;
@@ -158,8 +161,16 @@ void TcpListener::Run() {
         if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), wait) <= 0) continue;
         std::size_t first = pause ? 0 : 1;
         if (!pause && polled[0].revents != 0) AcceptAll();
-        for (std::size_t i = first; i < polled.size(); ++i)
-            if (polled[i].revents != 0) Read(*owners[i - first]);
+        // Each connection gets one read a round, while there is room; who reads first goes round,
+        // so that when room is short no connection is left out for long.
+        for (std::size_t k = 0; k < owners.size(); ++k) {
+            std::size_t i = (m_rotate + k) % owners.size();
+            if (polled[first + i].revents == 0) continue;
+            if (!RoomForAChunk()) break;
+            Read(*owners[i]);
+            if (owners[i]->stalled != nullptr) break;
+        }
+        ++m_rotate;
     }
 
     // A stop: what was read is framed and queued, every socket closed, and the rest queued behind.

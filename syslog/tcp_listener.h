@@ -18,7 +18,11 @@
 
 struct DatagramHandoff;
 
-constexpr std::size_t kTcpReadChunk = 16 * 1024;    // one read per connection per round: fair shares
+constexpr std::size_t kTcpReadChunk = 8 * 1024;  // one read per connection per round: fair shares
+// A read is made only while the lanes have room for a chunk of frames this small, so that what was
+// read is queued at once and, at a stop, hardly anything read is left to queue.
+constexpr std::size_t kTcpSmallestFrame = 16;
+constexpr std::uint64_t kTcpFramesPerChunk = kTcpReadChunk / kTcpSmallestFrame;
 constexpr std::size_t kTcpLongestFrame = 64 * 1024;  // beyond it a frame is cut and counted
 constexpr int kTcpIdleRoundMs = 200;      // how soon a pause or a stop is seen
 constexpr int kTcpStalledRoundMs = 20;    // how soon full lanes are tried again
@@ -72,6 +76,7 @@ private:
     std::vector<std::unique_ptr<Connection>> m_connections;
     std::vector<std::pair<DatagramHandoff*, std::uint64_t>> m_leftovers;  // with their connections
     std::uint64_t m_nextId = 0;
+    std::size_t m_rotate = 0;  // where a round's reads begin: the room goes round
     bool m_refusing = false;  // one error-log line per episode of refusals
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_resting{false};

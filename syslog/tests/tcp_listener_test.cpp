@@ -267,8 +267,9 @@ TEST_F(TcpInput, BadInputHarmsOnlyItsOwnConnection) {
     ASSERT_TRUE(good.Send("<13>good 1\n"));
     ASSERT_TRUE(ovtest::WaitUntil([] { return Saw("good 1") && Saw("garbage after") && Saw("huge"); }, kWait));
     ExpectInOrder("good", 2);
-    ASSERT_TRUE(ovtest::WaitUntil([&] { return Counters().framingErrors >= before.framingErrors + 3; }, kWait))
-        << "the bad length, the huge frame and the frame cut by the reset are counted";
+    // The frame cut by the reset counts only when its bytes were read before the reset came.
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return Counters().framingErrors >= before.framingErrors + 2; }, kWait))
+        << "the bad length and the huge frame are counted";
     std::lock_guard<std::mutex> lock(g_mutex);
     ASSERT_EQ(g_log.size(), 1u);
     EXPECT_NE(g_log[0].find("127.0.0.1"), std::string::npos) << g_log[0];
@@ -356,7 +357,7 @@ TEST_F(TcpInput, AFullBacklogSlowsTheSenderAndLosesNothing) {
     Loop loop;
     WaitListening();
     g_gate = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    constexpr int kMessages = 12000;  // beyond what the TCP lanes hold
+    constexpr int kMessages = 8000;  // beyond what the TCP lanes hold
     Socket sender(AF_INET, SOCK_STREAM);
     ASSERT_TRUE(sender.Connect(loop.tcp));
     std::atomic<int> sent{0};
@@ -372,7 +373,8 @@ TEST_F(TcpInput, AFullBacklogSlowsTheSenderAndLosesNothing) {
         }
     });
     // The sender is held back while nothing is forwarded.
-    bool heldBack = ovtest::WaitUntil([] { return Counters().heldPeak >= 8192; }, kLongWait);
+    // Reads stop a chunk's worth of frames short of the bound.
+    bool heldBack = ovtest::WaitUntil([] { return Counters().heldPeak >= 4096 - 512; }, kLongWait);
     EXPECT_TRUE(heldBack);
     SetEvent(g_gate);
     flood.join();
