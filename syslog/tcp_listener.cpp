@@ -158,7 +158,9 @@ void TcpListener::Run() {
             Sleep(static_cast<DWORD>(wait));
             continue;
         }
-        if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), wait) <= 0) continue;
+        int ready = WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), wait);
+        if (ready == SOCKET_ERROR) Sleep(static_cast<DWORD>(wait));  // never a busy loop on a failing poll
+        if (ready <= 0) continue;
         std::size_t first = pause ? 0 : 1;
         if (!pause && polled[0].revents != 0) AcceptAll();
         // Each connection gets one read a round, while there is room; who reads first goes round,
