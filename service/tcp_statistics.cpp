@@ -24,6 +24,11 @@ constexpr Counter kCounters[] = {
 }  // namespace
 
 bool WriteTcpCounters(HKEY statistics) {
+    // Without TCP they would say nothing, or what an earlier run with TCP did: they are left out.
+    if (CSyslogTcp::getPort() == 0) {
+        for (const Counter& c : kCounters) RegDeleteValueA(statistics, c.name);
+        return true;
+    }
     SyslogTcpCounters counters = {};
     CSyslogTcp::getCounters(&counters);
     bool ok = true;

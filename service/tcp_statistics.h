@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-// Writes them into the open Statistics key; false when one could not be written.
+// Writes them into the open Statistics key while TCP is on, else removes them; false when one could
+// not be written.
 bool WriteTcpCounters(HKEY statistics);
 // Prints each as "Name : value", as -s prints the others.
 void PrintTcpCounters(HKEY statistics);
