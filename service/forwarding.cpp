@@ -13,6 +13,7 @@
 #include "ovwin/registry_number.h"
 #include "spool_files.h"
 #include "suite.h"
+#include "tcp_statistics.h"
 
 namespace {
 
@@ -115,6 +116,7 @@ bool WriteStatistics(std::uint64_t droppedBacklogFull) {
     static_assert(sizeof totals / sizeof totals[0] == sizeof kTotals / sizeof kTotals[0], "a value per counter");
     bool ok = true;
     for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
+    ok = WriteTcpCounters(key.get()) && ok;
     for (const SpoolCounters& s : c.spools) {
         ok = SetCount(key.get(), std::string(kSpooledValue) + " " + s.destination, s.records) && ok;
         ok = SetCount(key.get(), std::string(kSpooledBytesValue) + " " + s.destination, s.bytes) && ok;
@@ -132,6 +134,7 @@ bool PrintStatistics() {
         std::uint64_t value = 0;
         if (GetCount(key.get(), name, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
     }
+    PrintTcpCounters(key.get());
     // Then each destination's spool, in the order the registry keeps them.
     const std::string spooled = std::string(kSpooledValue) + " ", bytes = std::string(kSpooledBytesValue) + " ";
     for (DWORD i = 0;; ++i) {

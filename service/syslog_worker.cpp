@@ -20,6 +20,12 @@ std::string BindFailedLine() {
     return line;
 }
 
+std::string TcpBindFailedLine() {
+    char line[64];
+    std::snprintf(line, sizeof line, "Syslog TCP Port : %d has been used !", CSyslogTcp::getPort());
+    return line;
+}
+
 // Status code first, then the line; the service main reports STOPPED with the reason once the
 // supervision has seen the worker end.
 void GiveUpOnSocket(int status, const char* line) {
@@ -38,6 +44,9 @@ void MapAcceptResult(int result) {
         break;
     case SYSLOG_E_BIND:
         GiveUpOnSocket(kStatusBindFailed, BindFailedLine().c_str());
+        break;
+    case SYSLOG_E_TCPBIND:
+        GiveUpOnSocket(kStatusTcpBindFailed, TcpBindFailedLine().c_str());
         break;
     default:
         break;
@@ -70,6 +79,8 @@ unsigned __stdcall SyslogWorker(void*) {
                       ovwin::kMaxRecvBufferBytes, CSyslogMinitor::getRecvBufferSize());
         WriteErrorLog(line);
     }
+    CSyslogTcp::setLogWriter(WriteErrorLog);
+    CSyslogTcp::loadSettings();
 
     int result = CSyslogMinitor::accept(OnSyslogMessage);
 

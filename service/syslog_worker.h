@@ -8,6 +8,7 @@ constexpr int kStatusStarted = 0;
 constexpr int kStatusSocketLibFailed = 100;
 constexpr int kStatusSocketFailed = 101;
 constexpr int kStatusBindFailed = 102;
+constexpr int kStatusTcpBindFailed = 103;
 
 constexpr unsigned kWorkerGaveUp = static_cast<unsigned>(-1);
 constexpr unsigned kMessageDropped = static_cast<unsigned>(-1);

@@ -7,7 +7,7 @@ namespace {
 
 struct HandoffBlock {
     DatagramHandoff handoff;
-    std::uint32_t address;
+    SenderAddress address;
     char data[1];  // the datagram's own length
 };
 
@@ -15,7 +15,7 @@ struct HandoffBlock {
 
 std::size_t HandoffBytes(int length) { return offsetof(HandoffBlock, data) + static_cast<std::size_t>(length); }
 
-DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, std::uint32_t address,
+DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, const SenderAddress& address,
                             std::uint16_t sourcePort) {
     auto* block = static_cast<HandoffBlock*>(std::malloc(HandoffBytes(length)));
     if (block == nullptr) return nullptr;

@@ -6,18 +6,19 @@
 #include <cstdint>
 
 #include "OVSyslog.h"
+#include "sender_address.h"
 
 struct DatagramHandoff {
     SyslogCallback callback;
     char* data;              // length bytes
     int length;              // bytes received, at least 1
-    std::uint32_t* address;  // sender's IPv4 address, network byte order
+    SenderAddress* address;  // an IPv4 sender mapped into IPv6
     std::uint16_t sourcePort;
 };
 
 // One allocation holds the record, the address and the data at the datagram's own length; null
 // when there is no memory for it.
-DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, std::uint32_t address,
+DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, const SenderAddress& address,
                             std::uint16_t sourcePort);
 void FreeHandoff(DatagramHandoff* handoff);
 // What a datagram of this length holds of memory, for the bounds on what is read and not handled.

@@ -3,6 +3,8 @@
 #include <winsock2.h>
 #include <process.h>
 
+#include <cstring>
+
 #include "com_count.h"
 #include "lanes.h"
 #include "message.h"
@@ -16,9 +18,9 @@ unsigned HandleDatagram(DatagramHandoff* handoff) {
         return static_cast<unsigned>(SYSLOG_E_NODATA);
     }
     CSyslogMinitor* message = new CSyslogMessage;
-    in_addr sender;
-    sender.s_addr = *handoff->address;
-    int result = message->parse(handoff->data, handoff->length, inet_ntoa(sender));
+    char sender[kSenderTextSize];
+    FormatSender(*handoff->address, sender, sizeof sender);
+    int result = message->parse(handoff->data, handoff->length, sender);
     FreeHandoff(handoff);
 
     if (result != 0) {
@@ -63,14 +65,47 @@ Lanes& TheLanes() {
     return lanes;
 }
 
+// The messages of TCP connections have lanes of their own: what they cannot take waits in the
+// connections' sockets, and a TCP flood never fills the room that UDP drops without.
+Lanes& StreamLanes() {
+    static Lanes& lanes = *new Lanes(*new WindowsThreads, [] {
+        LanesLimits limits;
+        limits.maxThreads = kMaxStreamThreads;
+        limits.maxCount = kStreamBacklogMaxCount;
+        limits.maxBytes = kStreamBacklogMaxBytes;
+        limits.lingerMs = kDatagramThreadLingerMs;
+        limits.laneWindow = kLaneWindow;
+        return limits;
+    }());
+    return lanes;
+}
+
+SenderKey SenderOf(const SenderAddress& address) {
+    SenderKey key;
+    std::memcpy(&key.high, address.bytes, 8);
+    std::memcpy(&key.low, address.bytes + 8, 8);
+    return key;
+}
+
 }  // namespace
+
+void OpenStreamThreads() { StreamLanes().Open(); }
+
+void CloseStreamThreads() { StreamLanes().Close(); }
+
+bool QueueStreamMessage(DatagramHandoff* handoff, std::uint64_t connection) {
+    return StreamLanes().Push({handoff, SenderKey(kStreamSenderMark, connection),
+                               static_cast<std::uint32_t>(HandoffBytes(handoff->length))});
+}
+
+std::uint64_t PendingStreamMessages() { return StreamLanes().Pending(); }
 
 void OpenDatagramThreads() { TheLanes().Open(); }
 
 void CloseDatagramThreads() { TheLanes().Close(); }
 
 bool QueueDatagram(DatagramHandoff* handoff) {
-    return TheLanes().Push({handoff, *handoff->address, static_cast<std::uint32_t>(HandoffBytes(handoff->length))});
+    return TheLanes().Push({handoff, SenderOf(*handoff->address), static_cast<std::uint32_t>(HandoffBytes(handoff->length))});
 }
 
 std::uint64_t PendingDatagrams() { return TheLanes().Pending(); }

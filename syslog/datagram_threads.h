@@ -27,3 +27,19 @@ void CloseDatagramThreads();
 bool QueueDatagram(DatagramHandoff* handoff);
 // Datagrams queued and not yet through the callback and the step it queued.
 std::uint64_t PendingDatagrams();
+
+// TCP messages: a pool of their own, and bounds that, once reached, stop the reading from the
+// connections instead of dropping. Their senders keep the rest, so a few seconds of forwarding
+// (about 2,000 a second under Wine) is room enough, and a stop forwards it in time.
+constexpr unsigned kMaxStreamThreads = 64;
+constexpr std::uint64_t kStreamBacklogMaxBytes = 8u * 1024 * 1024;
+constexpr std::uint64_t kStreamBacklogMaxCount = 4096;
+// A connection's lane key: the mark, then the connection's number.
+constexpr std::uint64_t kStreamSenderMark = ~0ull;
+
+void OpenStreamThreads();
+void CloseStreamThreads();
+// False when the bounds are reached: the record stays the caller's, to try again later.
+// The TCP listener's thread only.
+bool QueueStreamMessage(DatagramHandoff* handoff, std::uint64_t connection);
+std::uint64_t PendingStreamMessages();

@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -25,11 +26,28 @@
 // A step that must run after the same sender's earlier datagrams' steps; it owns its context.
 using TurnStep = void (*)(void* context);
 
+// A lane's sender: a whole IPv6 address (an IPv4 one as ::ffff:a.b.c.d), or for a stream its
+// connection, which is a sender of its own.
+struct SenderKey {
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    SenderKey() = default;
+    SenderKey(std::uint64_t h, std::uint64_t l) : high(h), low(l) {}
+    SenderKey(std::uint32_t ipv4) : low(0xFFFF00000000ull | ipv4) {}  // NOLINT: an IPv4 sender as it was
+    bool operator==(const SenderKey& other) const { return high == other.high && low == other.low; }
+};
+
+struct SenderKeyHash {
+    std::size_t operator()(const SenderKey& key) const {
+        return std::hash<std::uint64_t>()(key.high * 0x9E3779B97F4A7C15ull ^ key.low);
+    }
+};
+
 // One datagram read: the platform's record of it (owned by the core until handed to Handle), its
 // sender, and the bytes it holds against the bounds.
 struct LaneItem {
     void* datagram = nullptr;
-    std::uint32_t sender = 0;
+    SenderKey sender;
     std::uint32_t bytes = 0;
 };
 
@@ -99,7 +117,7 @@ private:
         std::uint64_t firstSeq = 0;    // sequence of inFlight.front()
         bool delivering = false;       // a thread runs this lane's steps
         bool ready = false;            // in m_ready
-        std::uint32_t sender = 0;
+        SenderKey sender;
     };
     struct Current {
         Lanes* lanes;
@@ -148,7 +166,7 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_wake;     // lanes that may take more, for threads waiting on them
     std::condition_variable m_drained;  // WaitDrained
-    std::unordered_map<std::uint32_t, Lane> m_lanes;
+    std::unordered_map<SenderKey, Lane, SenderKeyHash> m_lanes;
     std::deque<Lane*> m_ready;  // lanes with a datagram to take, in turn
     std::vector<Sleeper*> m_idle;  // the latest idle last: it is woken first, the others linger out
     std::size_t m_inFlight = 0;

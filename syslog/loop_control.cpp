@@ -32,6 +32,11 @@ bool LoopControl::StopRequested() const {
     return m_stop;
 }
 
+bool LoopControl::PauseRequested() const {
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_pause;
+}
+
 void LoopControl::Reset() {
     std::lock_guard<std::mutex> lock(m_lock);
     m_pause = m_stop = m_resting = false;

@@ -17,6 +17,8 @@ public:
     // True once the loop rests: it reads nothing until the continue.
     bool Paused() const;
     bool StopRequested() const;
+    // A pause is asked for and no continue has come: readers beside the loop rest too.
+    bool PauseRequested() const;
 
     // The loop, at its start: forgets the requests made before it (a stop made before the socket
     // was up is lost, as callers expect).

@@ -190,6 +190,33 @@ class MsiTest(unittest.TestCase):
         self.assertTrue(t.wait_state(t.RUNNING, 30))
         self.assertForwards(port, "link up on the given port")
 
+    def test_tcpport_sets_the_tcp_port_the_service_listens_on(self):
+        set_auth_port(ovswine.free_udp_port())
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as probe:
+            probe.bind(("0.0.0.0", 0))
+            tcp = probe.getsockname()[1]
+        # Left behind, a TCP port could be taken by the time a later test starts the service.
+        self.addCleanup(t.reg_delete_value, t.SYSLOG_KEY, "TcpPort")
+        rc, log = install(MSI, f"TCPPORT={tcp}")
+        self.assertEqual(rc, 0, log[-3000:])
+        self.assertEqual(values(t.SYSLOG_KEY).get("TcpPort"), str(tcp))
+        self.assertTrue(t.wait_state(t.RUNNING, 30))
+
+        def sent_and_forwarded():
+            with socket.create_connection(("127.0.0.1", tcp), timeout=10) as s:
+                s.sendall(b"<13>over tcp after install\n")
+            return any(b"over tcp after install" in rec for rec in self.suite.wait_records(LOCAL, 1, timeout=1))
+
+        self.assertTrue(t.wait_until(sent_and_forwarded, 30, every=0))
+
+    def test_refuses_a_tcpport_that_is_not_a_whole_number_up_to_65535(self):
+        for given in ("65536", "abc", "-1"):
+            with self.subTest(TCPPORT=given):
+                rc, log = install(MSI, f"TCPPORT={given}")
+                self.assertNotEqual(rc, 0)
+                self.assertIn(f'TCPPORT="{given}" is not a TCP port', log)
+                self.assertNothingInstalled(given)
+
     def test_a_taken_port_fails_the_install_and_leaves_nothing(self):
         held = t.port_holder()
         # 514 is written where no port is set yet; hold it too, unless another receiver already does.

@@ -15,6 +15,7 @@ constexpr int SYSLOG_E_STARTUP = static_cast<int>(0xF0080001u);  // socket libra
 constexpr int SYSLOG_E_SOCKET = static_cast<int>(0xF0080002u);   // UDP socket could not be created
 constexpr int SYSLOG_E_WAIT = static_cast<int>(0xF0080003u);     // nothing read in this wait
 constexpr int SYSLOG_E_BIND = static_cast<int>(0xF0080004u);     // port could not be bound
+constexpr int SYSLOG_E_TCPBIND = static_cast<int>(0xF0080005u);  // TCP port could not be bound
 constexpr int SYSLOG_E_NODATA = static_cast<int>(0xF00C0001u);   // datagram thread got no bytes
 constexpr int SYSLOG_E_STATE = static_cast<int>(0xF0030007u);    // state other than 1 refused
 
@@ -100,4 +101,30 @@ private:
 
     static int m_iSocketPort;
     static int m_iTrapStatus;
+};
+
+// What the TCP input has done since the library was loaded (connections: open now).
+struct SyslogTcpCounters {
+    unsigned long long connections;
+    unsigned long long accepted;
+    unsigned long long refused;        // closed at once: the connection limit was reached
+    unsigned long long framingErrors;  // frames beyond the longest, length fields that are no number
+    unsigned long long bytes;
+    unsigned long long heldPeak;       // most messages read from connections and not yet forwarded
+};
+
+// The TCP input beside the UDP socket: CSyslogMinitor::accept listens on it too when a port is
+// set, with the same pause and stop.
+class OVSYSLOG_API CSyslogTcp {
+public:
+    // Loads TcpPort, TcpMaxConnections and TcpIdleSeconds for the next accept. A value that is
+    // no number in its range is reported through the log writer, and its default used (no TCP
+    // for TcpPort).
+    static void loadSettings();
+    static void setPort(int port);  // 1 to 65535; 0 means no TCP
+    static int getPort();
+    static void setLimits(unsigned maxConnections, unsigned idleSeconds);
+    // Where the service's error-log lines go; the library has no log of its own. Any thread.
+    static void setLogWriter(void (*write)(const char* line));
+    static void getCounters(SyslogTcpCounters* counters);
 };

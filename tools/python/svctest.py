@@ -282,12 +282,14 @@ def port_taken(port):
 
 
 def _udp_socket(port):
-    """The system's line for the UDP socket bound to the port, split in fields; None without one."""
-    with open("/proc/net/udp") as f:
-        for line in f.readlines()[1:]:
-            fields = line.split()
-            if int(fields[1].split(":")[1], 16) == port:
-                return fields
+    """The system's line for the UDP socket bound to the port, split in fields; None without one.
+    The service's socket takes IPv6 and IPv4 alike, so it is listed among the IPv6 ones."""
+    for table in ("/proc/net/udp", "/proc/net/udp6"):
+        with open(table) as f:
+            for line in f.readlines()[1:]:
+                fields = line.split()
+                if int(fields[1].split(":")[1], 16) == port:
+                    return fields
     return None
 
 
