@@ -342,7 +342,6 @@ void CSpool::SetAsideReading(Segment& s) {
     s.setAside = true;
     s.lost += lost;
     ++m_setAside;
-    m_setAsideRecords += lost;
     m_readAt = s.end;
 }
 

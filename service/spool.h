@@ -116,8 +116,7 @@ public:
     SpoolHead ReadNext(std::vector<unsigned char>* record);
     // The oldest record read and not yet delivered is delivered; a segment with nothing left goes.
     void MarkDelivered();
-    // Records read and not yet marked delivered.
-    std::size_t Reading() const { return m_pending.size(); }
+
     // Appended records to the disk and the delivered position to its file; false when either
     // could not be written. Call it at least once a second while the spool is in use.
     bool Flush();
@@ -130,10 +129,8 @@ public:
     std::uint64_t Failed() const { return m_failed; }        // appends that could not be written
     // Damaged regions met while delivering that the scan at open had not seen.
     std::uint64_t LateDamage() const { return m_lateDamage; }
-    // Segments that could not be read while delivering, set aside; and the records they held
-    // that were not delivered.
+    // Segments that could not be read while delivering, set aside.
     std::uint64_t SetAside() const { return m_setAside; }
-    std::uint64_t SetAsideRecords() const { return m_setAsideRecords; }
     // The segments set aside and let go since the last call.
     std::vector<SpoolSetAside> TakeSetAside();
 
@@ -184,7 +181,7 @@ private:
 
     std::uint64_t m_records = 0, m_bytes = 0, m_diskBytes = 0;
     std::uint64_t m_refused = 0, m_failed = 0, m_lateDamage = 0;
-    std::uint64_t m_setAside = 0, m_setAsideRecords = 0;
+    std::uint64_t m_setAside = 0;
 };
 
 // The error-log line for what the scan at open found damaged, or empty when nothing was.

@@ -399,7 +399,7 @@ TEST_F(TcpInput, IPv6SendersOverUdpAndTcpAreShownByTheirAddress) {
     ASSERT_TRUE(tcp4.Send("<13>v4tcp 0\n"));
     ASSERT_TRUE(ovtest::WaitUntil([&] {
         udp.SendTo(loop.udp, "<13>v6udp 0");
-        Sleep(50);
+        Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
         return SeenCount() >= 3;
     }, kWait));
     std::lock_guard<std::mutex> lock(g_mutex);
