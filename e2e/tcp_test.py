@@ -37,15 +37,16 @@ def has_ipv6_loopback():
         return False
 
 
-def logger_lines(lines, *args):
+def logger_lines(lines, *args, check=True):
     """One logger run that sends each line of its input as a message."""
-    subprocess.run(["logger", "-t", "dev", *args], input="\n".join(lines) + "\n", text=True, check=True,
+    subprocess.run(["logger", "-t", "dev", *args], input="\n".join(lines) + "\n", text=True, check=check,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
 
+# rsyslog is fed over TCP: a burst of datagrams overflows its UDP socket while Wine is busy.
 RSYSLOG_CONF = """global(workDirectory="{work}")
-module(load="imudp")
-input(type="imudp" address="127.0.0.1" port="{udp}")
+module(load="imtcp")
+input(type="imtcp" address="127.0.0.1" port="{input}")
 action(type="omfwd" target="127.0.0.1" port="{tcp}" protocol="tcp" TCP_Framing="octet-counted"
        template="RSYSLOG_SyslogProtocol23Format")
 """
@@ -112,18 +113,19 @@ class TcpTest(t.PortPerTest):
     def test_rsyslog_forwards_octet_counted(self):
         self.assertTrue(t.start())
         work = tempfile.mkdtemp(prefix="ovs-tcp-rsyslog-")
-        udp = ovswine.free_udp_port()
+        source = free_tcp_port()
         conf = os.path.join(work, "rsyslog.conf")
         with open(conf, "w") as f:
-            f.write(RSYSLOG_CONF.format(work=work, udp=udp, tcp=self.tcp))
+            f.write(RSYSLOG_CONF.format(work=work, input=source, tcp=self.tcp))
         proc = subprocess.Popen(["rsyslogd", "-n", "-f", conf, "-i", os.path.join(work, "pid")],
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            # rsyslog is up once a first message makes it through.
-            self.assertTrue(t.wait_until(lambda: (logger_lines(["ready 0"], "-n", "127.0.0.1", "-P", str(udp), "-d"),
+            # rsyslog is up once a first message makes it through (logger fails until it listens).
+            self.assertTrue(t.wait_until(lambda: (logger_lines(["ready 0"], "-n", "127.0.0.1", "-P", str(source), "-T",
+                                                               check=False),
                                                   self.numbers("ready"))[1], 60, every=1))
             count = 300
-            logger_lines([f"rsys {i}" for i in range(count)], "-n", "127.0.0.1", "-P", str(udp), "-d")
+            logger_lines([f"rsys {i}" for i in range(count)], "-n", "127.0.0.1", "-P", str(source), "-T")
             self.wait_numbers("rsys", count)
         finally:
             proc.terminate()
