@@ -33,7 +33,9 @@ constexpr const char* kSpoolDestinationSuffix = ".dest";
 
 struct StoreForwardTimes {
     unsigned firstBackoffMs = 1000;  // after a refusal from the spool, doubling up to the last
-    unsigned lastBackoffMs = 30000;
+    // Only the drain finds out that a destination is back, so its spool starts emptying at most
+    // this long after it recovers; one refused call this often costs nothing.
+    unsigned lastBackoffMs = 4000;
     unsigned flushMs = 1000;  // spooled records reach the disk at least this often
     unsigned window = 1024;   // records of a spool read ahead of its delivered position
     unsigned drainThreads = 16;  // of one destination: senders delivered from its spool at once
