@@ -66,8 +66,7 @@ class TcpTest(t.PortPerTest):
 
     def forwarded(self):
         """(host, text) of each forwarded record, in delivery order."""
-        return [(r[26:42].split(b"\0")[0].decode(), r[92:].split(b"\0")[0].decode())
-                for r in self.suite.records(LOCAL)]
+        return self.suite.messages(LOCAL)
 
     def numbers(self, word):
         found = (re.search(rf"\b{word} (\d+)$", text) for _, text in self.forwarded())

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "event_record.h"
-#include "forward.h"
 #include "log_files.h"
 #include "ovwin/handles.h"
 #include "ovwin/registry_names.h"
@@ -39,7 +38,7 @@ public:
         return OrvaneDeliver(destination.c_str(), record);
     }
     // The runtime's generator, never seeded, as the retries have always waited.
-    unsigned RetryWaitMs() override { return static_cast<unsigned>(std::rand() % kRetryWaitModulusMs); }
+    unsigned RetryWaitMs() override { return static_cast<unsigned>(std::rand()) % kRetryWaitModulusMs; }
     void Log(const std::string& line) override { WriteErrorLog(line.c_str()); }
     std::unique_ptr<ISpoolFolder> Folder() override { return MakeSpoolFolder(ProgramDirectory() + kSpoolFolderName); }
 };

@@ -22,6 +22,8 @@ constexpr const char* kLogSpoolMaxRefused = "Syslog properties : SpoolMaxSize %s
 // Written every few seconds while the service runs, and at its end.
 constexpr const char* kStatisticsSubkey = "Statistics";
 constexpr DWORD kStatisticsEveryMs = 5000;
+// A refused first delivery waits up to this long before its next attempt.
+constexpr unsigned kRetryWaitModulusMs = 1000;
 // How long a stop waits for the spool thread to leave a delivery.
 constexpr DWORD kSpoolStopMs = 2000;
 

@@ -5,10 +5,10 @@
 #include <windows.h>
 #include <objbase.h>
 
+// kRecordAccepted (store_forward.h) when the destination took the record.
 extern "C" __declspec(dllimport) int __cdecl OrvaneDeliver(const char* destination,
                                                            const unsigned char* record);
 
-constexpr int kDelivered = 1;
 constexpr DWORD kSuiteClassContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER;
 
 // {55BFDBEE-203B-43A6-A065-8AED8675E329}, interface {E245C4FB-537A-4E22-BD79-EDF3C35E6C45}

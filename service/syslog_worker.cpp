@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "forward.h"
+#include "message_records.h"
 #include "forwarding.h"
 #include "ovwin/handles.h"
 #include "ovwin/registry_names.h"

@@ -35,48 +35,7 @@ HRESULT StoreId(long* out, long id) {
     return E_NOTIMPL;
 }
 
-HRESULT GetInfo(TypeInfoHolder& holder, LCID lcid, ITypeInfo** info) {
-    return holder.GetTypeInfo(lcid, info);
-}
-
 }  // namespace
-
-// IDispatch parts. Any type-information index is accepted, as the console expects.
-HRESULT STDMETHODCALLTYPE ServiceMgrDispatch::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE ServiceMgrDispatch::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
-    return GetInfo(ServiceMgrTypeInfo(), lcid, info);
-}
-HRESULT STDMETHODCALLTYPE ServiceMgrDispatch::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count,
-                                                           LCID lcid, DISPID* ids) {
-    return ServiceMgrTypeInfo().GetIDsOfNames(lcid, names, count, ids);
-}
-HRESULT STDMETHODCALLTYPE ServiceMgrDispatch::Invoke(DISPID id, REFIID, LCID lcid, WORD flags,
-                                                    DISPPARAMS* params, VARIANT* result,
-                                                    EXCEPINFO* excep, UINT* argErr) {
-    return ServiceMgrTypeInfo().Invoke(this, id, lcid, flags, params, result, excep, argErr);
-}
-
-HRESULT STDMETHODCALLTYPE ConsoleAddinDispatch::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 1;
-    return S_OK;
-}
-HRESULT STDMETHODCALLTYPE ConsoleAddinDispatch::GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) {
-    return GetInfo(ConsoleAddinTypeInfo(), lcid, info);
-}
-HRESULT STDMETHODCALLTYPE ConsoleAddinDispatch::GetIDsOfNames(REFIID, LPOLESTR* names,
-                                                             UINT count, LCID lcid, DISPID* ids) {
-    return ConsoleAddinTypeInfo().GetIDsOfNames(lcid, names, count, ids);
-}
-HRESULT STDMETHODCALLTYPE ConsoleAddinDispatch::Invoke(DISPID id, REFIID, LCID lcid, WORD flags,
-                                                      DISPPARAMS* params, VARIANT* result,
-                                                      EXCEPINFO* excep, UINT* argErr) {
-    return ConsoleAddinTypeInfo().Invoke(this, id, lcid, flags, params, result, excep, argErr);
-}
 
 HRESULT WINAPI CServiceMgr::CreateInstance(void* pv, REFIID riid, void** ppv) {
     if (ppv == nullptr) return E_POINTER;

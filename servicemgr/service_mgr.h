@@ -6,35 +6,38 @@
 
 #include "atl_module.h"
 #include "console_addin.h"
+#include "type_info.h"
 
 MIDL_INTERFACE("A9BCD06A-2BEE-4E64-9235-B15F0F5ADDF0")
 ICServiceMgr : public IDispatch {};
 
 namespace sentrydesk {
 
-// IDispatch of ICServiceMgr, answered from the module's type library.
-class ServiceMgrDispatch : public ICServiceMgr {
+// IDispatch of a dual interface, answered from the type library that Info holds. Any
+// type-information index is accepted, as the console expects.
+template <typename Interface, TypeInfoHolder& (*Info)()>
+class DispatchFromTypeInfo : public Interface {
 public:
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                     UINT* argErr) override;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
+        return Info().GetTypeInfo(lcid, info);
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
+        return Info().GetIDsOfNames(lcid, names, count, ids);
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                     EXCEPINFO* excep, UINT* argErr) override {
+        return Info().Invoke(this, id, lcid, flags, params, result, excep, argErr);
+    }
 };
 
-// IDispatch of IConsoleAddin, answered from the console's type library.
-class ConsoleAddinDispatch : public IConsoleAddin {
-public:
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override;
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
-                                            DISPID* ids) override;
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags,
-                                     DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                                     UINT* argErr) override;
-};
+// From the module's type library, and from the console's.
+using ServiceMgrDispatch = DispatchFromTypeInfo<ICServiceMgr, ServiceMgrTypeInfo>;
+using ConsoleAddinDispatch = DispatchFromTypeInfo<IConsoleAddin, ConsoleAddinTypeInfo>;
 
 class CServiceMgr : public ServiceMgrDispatch, public ConsoleAddinDispatch {
 public:

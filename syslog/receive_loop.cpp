@@ -35,6 +35,7 @@ void WakeLoop() {
 // for the datagram threads, and only the full backlog drops one. A pause is taken here, between
 // two reads, so the loop never stops inside a read or holding anything another thread needs.
 int CSyslogMinitor::accept(SyslogCallback callback) {
+    g_socket.setRecvBuffer(getRecvBufferSize());
     int opened = g_socket.open(m_iSocketPort);
     if (opened != 0) return opened;
     TcpSettings tcp = CurrentTcpSettings();

@@ -79,8 +79,8 @@ int CUdpSocket::open(int port) {
 
     // A burst waits here while the one reader catches up. Under Wine the host's
     // net.core.rmem_max caps what the socket really gets.
-    int size = static_cast<int>(CSyslogMinitor::getRecvBufferSize());
-    setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    int size = static_cast<int>(m_recvBufferBytes);
+    if (size > 0) setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 
     m_port = BindWildcard(m_hSocket, family, port);
     if (m_port == 0) {

@@ -12,9 +12,10 @@ public:
     CUdpSocket() = default;
     virtual ~CUdpSocket();  // leaves the socket open: the loop closes it on a stop
 
+    // The receive buffer the next open asks the system for.
+    void setRecvBuffer(unsigned long bytes) { m_recvBufferBytes = bytes; }
     // 0, SYSLOG_E_STARTUP, SYSLOG_E_SOCKET or SYSLOG_E_BIND. Only the low 16 bits of port count.
-    // Asks for the receive buffer that the settings loaded. IPv6 and IPv4 senders both reach it
-    // (IPv4 alone where the system has no IPv6).
+    // IPv6 and IPv4 senders both reach it (IPv4 alone where the system has no IPv6).
     int open(int port);
     // Bytes read (0 for an empty datagram; a longer datagram is cut to capacity) or SYSLOG_E_WAIT
     // when nothing came within the wait. A wait of 0 blocks until a datagram arrives.
@@ -28,6 +29,7 @@ private:
     SOCKET m_hSocket = INVALID_SOCKET;
     int m_port = 0;
     unsigned int m_waitMs = 0;  // the receive time-out now set on the socket
+    unsigned long m_recvBufferBytes = 0;  // 0: the system's own
 };
 
 // The socket library, started once per process: false when this first start-up failed (a later

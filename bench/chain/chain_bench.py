@@ -97,7 +97,7 @@ def parse_text(text):
 def records(follower):
     while len(follower.buffer) >= t.RECORD_SIZE:
         rec, follower.buffer = follower.buffer[:t.RECORD_SIZE], follower.buffer[t.RECORD_SIZE:]
-        yield parse_text(rec[92:].split(b"\0")[0].decode("latin-1"))
+        yield parse_text(t.host_and_text(rec)[1])
 
 
 def lines(follower):

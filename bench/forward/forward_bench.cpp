@@ -10,7 +10,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "forward.h"
+#include "forwarding.h"
+#include "message_records.h"
 #include "ovwin/handles.h"
 #include "suite.h"
 
@@ -76,6 +77,7 @@ volatile LONG g_remaining = 0;
 unsigned __stdcall ForwardMany(void*) {
     if (FAILED(CoInitialize(nullptr))) return 1;
     while (InterlockedDecrement(&g_remaining) >= 0) ForwardEvent("bench-host", "bench text");
+    StopForwarding();
     CoUninitialize();
     return 0;
 }
@@ -104,6 +106,7 @@ int main(int argc, char** argv) {
     int repeats = argc > 1 ? std::atoi(argv[1]) : 300;
     int messages = argc > 2 ? std::atoi(argv[2]) : 4000;
     if (FAILED(CoInitialize(nullptr))) return 1;
+    StartForwarding();  // as the service does: a refused record would be spooled beside the bench
     ForwardEvent("bench-host", "warm-up");
     PerCall(repeats);
     std::printf("ForwardEvent from many threads at once:\n");

@@ -24,7 +24,7 @@ import ovswine  # noqa: E402
 import svctest as t  # noqa: E402
 
 LOCAL = "BENCH-LOCAL"
-TEXT = re.compile(rb"^(\w+) (\d+) (\d+)")
+TEXT = re.compile(r"^(\w+) (\d+) (\d+)")
 
 
 def tally(suite, tag, connections):
@@ -32,8 +32,8 @@ def tally(suite, tag, connections):
     last = {}
     delivered = disorder = 0
     for rec in suite.records(LOCAL):
-        m = TEXT.match(rec[92:].split(b"\0")[0])
-        if not m or m.group(1) != tag.encode():
+        m = TEXT.match(t.host_and_text(rec)[1])
+        if not m or m.group(1) != tag:
             continue
         c, n = int(m.group(2)), int(m.group(3))
         delivered += 1

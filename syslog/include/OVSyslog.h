@@ -10,6 +10,8 @@
 #endif
 
 // Result codes: 0xF0MMCCCC, MM the layer (08 socket, 0C datagram thread, 03 message object).
+// SYSLOG_E_WAIT, SYSLOG_E_NODATA and SYSLOG_E_STATE never reach a caller of this interface; they
+// stay because programs built against this header may name them.
 constexpr int SYSLOG_OK = 0;
 constexpr int SYSLOG_E_STARTUP = static_cast<int>(0xF0080001u);  // socket library start-up failed
 constexpr int SYSLOG_E_SOCKET = static_cast<int>(0xF0080002u);   // UDP socket could not be created
@@ -100,6 +102,8 @@ private:
                             const char* data);
 
     static int m_iSocketPort;
+    // The stop flag as callers have always seen it (0 running, 1 a stop asked); the loop itself
+    // stops on its own control. It stays because it is exported with the class.
     static int m_iTrapStatus;
 };
 

@@ -9,9 +9,14 @@ import subprocess
 import tempfile
 import threading
 import time
+import sys
 import unittest
 
 import ovswine
+
+# The outbox tool's own reading of the record layout, so that the tests read records one way.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "suite"))
+import evtdump  # noqa: E402
 
 SERVICE = "OVSyslog"
 HKLM = "HKLM\\Software\\Telmora\\Orvane"
@@ -146,6 +151,12 @@ def register_components(on=True):
     ovswine.run("regsvr32", "/s", *([] if on else ["/u"]), dll, check=False)
 
 
+def host_and_text(record):
+    """A forwarded record's host and text."""
+    fields = evtdump.decode(record)
+    return fields["host"], fields["text"]
+
+
 class Suite:
     """The suite's stand-ins set up as its installer would, with an outbox of this run's own."""
 
@@ -172,6 +183,10 @@ class Suite:
         data = _read(name)
         # A record being written may be read in part: only whole ones count.
         return [data[i:i + RECORD_SIZE] for i in range(0, len(data) - RECORD_SIZE + 1, RECORD_SIZE)]
+
+    def messages(self, destination):
+        """(host, text) of each record delivered to the destination, in delivery order."""
+        return [host_and_text(r) for r in self.records(destination)]
 
     def calls(self):
         """(destination, accepted) for every delivery call, in order."""

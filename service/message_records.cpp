@@ -1,8 +1,7 @@
-#include "forward.h"
+#include "message_records.h"
 
 #include <rpc.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "OVSyslog.h"
@@ -70,33 +69,20 @@ PreparedRecord PrepareRecord(const char* host, const char* destination, const ch
     return prepared;
 }
 
-int Attempt(const PreparedRecord& prepared) { return OrvaneDeliver(prepared.destination.c_str(), prepared.record.data()); }
-
-void RetryWait() { Sleep(static_cast<DWORD>(std::rand() % kRetryWaitModulusMs)); }
-
 }  // namespace
 
-// Each record with up to kDeliveryAttempts attempts; the wait follows every refusal, the last too.
-// Once the service forwards through its spools, a record refused at every attempt is spooled.
+// A record refused at every attempt of its first delivery is spooled for its destination.
 int DeliverRecords(const PreparedMessage& records) {
+    CStoreAndForward* forwarding = Forwarding();
     int result = 0;
-    CStoreAndForward* spooling = Forwarding();
     for (const PreparedRecord& prepared : records) {
-        if (!prepared.made) {
+        // Every caller starts the forwarding first; without it nothing could be kept.
+        if (!prepared.made || forwarding == nullptr) {
             result = 0;
             continue;
         }
-        if (spooling != nullptr) {
-            DeliveryOutcome outcome = spooling->Deliver(prepared.destination, prepared.record.data());
-            result = outcome == DeliveryOutcome::kDelivered ? kDelivered : 0;
-            continue;
-        }
-        result = Attempt(prepared);
-        for (int attempt = 1; result != kDelivered && attempt < kDeliveryAttempts; ++attempt) {
-            RetryWait();
-            result = Attempt(prepared);
-        }
-        if (result != kDelivered) RetryWait();
+        DeliveryOutcome outcome = forwarding->Deliver(prepared.destination, prepared.record.data());
+        result = outcome == DeliveryOutcome::kDelivered ? kRecordAccepted : 0;
     }
     return result;
 }

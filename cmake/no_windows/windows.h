@@ -1,0 +1,2 @@
+// First on a core library's include path: its files are standard C++ only.
+#error "a portable core file includes <windows.h>"
