@@ -22,12 +22,6 @@ ERROR_SERVICE_SPECIFIC_ERROR = 1066
 TCP_PORT = "TcpPort"
 
 
-def free_tcp_port():
-    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind(("0.0.0.0", 0))
-        return s.getsockname()[1]
-
-
 def has_ipv6_loopback():
     try:
         with socket.socket(socket.AF_INET6, socket.SOCK_DGRAM) as s:
@@ -57,12 +51,12 @@ class TcpTest(t.PortPerTest):
 
     def setUp(self):
         super().setUp()
-        self.tcp = free_tcp_port()
-        ovswine.reg_set(t.SYSLOG_KEY, TCP_PORT, str(self.tcp))
+        self.tcp = ovswine.free_tcp_port()
+        t.set_tcp_port(self.tcp)
 
     def tearDown(self):
         super().tearDown()
-        t.reg_delete_value(t.SYSLOG_KEY, TCP_PORT)
+        t.set_tcp_port(None)
 
     def forwarded(self):
         """(host, text) of each forwarded record, in delivery order."""
@@ -112,7 +106,7 @@ class TcpTest(t.PortPerTest):
     def test_rsyslog_forwards_octet_counted(self):
         self.assertTrue(t.start())
         work = tempfile.mkdtemp(prefix="ovs-tcp-rsyslog-")
-        source = free_tcp_port()
+        source = ovswine.free_tcp_port()
         conf = os.path.join(work, "rsyslog.conf")
         with open(conf, "w") as f:
             f.write(RSYSLOG_CONF.format(work=work, input=source, tcp=self.tcp))

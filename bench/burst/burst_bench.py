@@ -6,10 +6,11 @@ same receive buffer, to a file) and into a bare blocking-read loop under Wine wi
 
     bench/burst/run.sh [--bursts 10000,100000,200000] [--paced 50000,100000]
                        [--paced-count 100000] [--receivers service,rsyslog,bare]
-                       [--buffers 67108864,8388608]
+                       [--buffers 67108864,8388608] [--tcp]
 
 One table per receive buffer: the first is the service's default (no RecvBufferSize), the others
-set RecvBufferSize. net.core.rmem_max is raised to the largest for the run and restored after.
+set RecvBufferSize; --tcp configures a TCP port for the service as well (nothing is sent to it), to
+show what TCP costs UDP. net.core.rmem_max is raised to the largest for the run and restored after.
 Per burst and receiver: sent, lost (and how many of those the socket dropped, from /proc/net/udp),
 seconds from the first datagram sent to the last one received or forwarded, what was kept per
 second of those (the bare loop's read rate), the peak the kernel held in the socket's queue
@@ -35,6 +36,7 @@ import run_bench as rb  # noqa: E402
 t = None  # svctest, imported once the tree's environment is set
 
 LOCAL = "BENCH-LOCAL"
+TCP = False  # --tcp: the service also listens on an idle TCP port
 QUIET_S = 5.0        # a receiver that has added nothing for this long is done
 LIMIT_S = 900.0      # and one that goes on this long is cut off (200,000 forwarded on a busy machine)
 SEQ = re.compile(rb"run=(\d+) seq=(\d+)")
@@ -158,9 +160,12 @@ def main():
     ap.add_argument("--paced", default="50000,100000")
     ap.add_argument("--paced-count", type=int, default=100000)
     ap.add_argument("--receivers", default="service,rsyslog,bare")
+    ap.add_argument("--tcp", action="store_true", help="the service listens on a TCP port too (idle)")
     ap.add_argument("--buffers", default=f"default,{8 * 1024 * 1024}",
                     help="receive buffers in bytes, one table each; default: the service's, no RecvBufferSize")
     args = ap.parse_args()
+    global TCP
+    TCP = args.tcp
     rb.set_environment(args.tree or rb.default_tree())
     global t
     import ovswine
@@ -175,7 +180,8 @@ def main():
     scenarios = [(int(n), 0) for n in args.bursts.split(",") if n]
     scenarios += [(args.paced_count, int(r)) for r in args.paced.split(",") if r]
     wanted = args.receivers.split(",")
-    print(f"machine: {os.cpu_count()} cores, load {os.getloadavg()[0]:.2f}; tree {os.environ['OVS_BIN']}")
+    print(f"machine: {os.cpu_count()} cores, load {os.getloadavg()[0]:.2f}; tree {os.environ['OVS_BIN']}; "
+          f"TCP {'on' if TCP else 'off'}")
     # What bounds every figure: the bare loop reads about one datagram per two round trips.
     trip = ovswine.run(ovswine.bin_path("receive_bench.exe"), "roundtrip").output.strip()
     print(trip or "receive_bench gave no round trip")
@@ -219,6 +225,7 @@ def open_receiver(name, ovswine, work, rcvbuf, stored):
         t.install()
         t.set_port(port)
         t.set_recv_buffer(stored)
+        t.set_tcp_port(ovswine.free_tcp_port() if TCP else None)
         if not t.start():
             print("the service did not start")
             return None, lambda: None
@@ -228,6 +235,7 @@ def open_receiver(name, ovswine, work, rcvbuf, stored):
             rx.counter.running = False
             t.remove_service()
             t.set_recv_buffer(None)
+            t.set_tcp_port(None)
             suite.remove()
         return rx, cleanup
     if name == "rsyslog":

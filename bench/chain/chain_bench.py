@@ -6,6 +6,8 @@ run as a plain process with its own configuration) on another loopback port.
     bench/chain/run.sh [--rates 250,500,1000,1500] [--seconds 30] [--together]
     bench/chain/run.sh --slow-sender 50 [--rates 1000] [--seconds 30]
 
+--tcp configures a TCP port as well (nothing is sent to it), to show what TCP costs UDP.
+
 By default each rate's stream goes to the service and then, once more, to rsyslog, so that each
 receiver has the machine to itself; --together sends every message to both at once.
 --slow-sender MS sends to the service only, from two loopback addresses at once: a fast sender at
@@ -208,6 +210,7 @@ def main():
     ap.add_argument("--seconds", type=float, default=30)
     ap.add_argument("--together", action="store_true", help="send each message to both receivers at once")
     ap.add_argument("--slow-sender", type=int, metavar="MS", help="two senders, one whose deliveries take MS ms")
+    ap.add_argument("--tcp", action="store_true", help="the service listens on a TCP port too (idle)")
     args = ap.parse_args()
     rates = [int(r) for r in args.rates.split(",")]
 
@@ -216,6 +219,7 @@ def main():
     t.install()
     port, peer_port = ovswine.free_udp_port(), ovswine.free_udp_port()
     t.set_port(port)
+    t.set_tcp_port(ovswine.free_tcp_port() if args.tcp else None)
     work = tempfile.mkdtemp(prefix="ovs-bench-rsyslog-")
     rsyslog, peer_out = start_rsyslog(work, peer_port)
     time.sleep(1)
@@ -236,7 +240,8 @@ def main():
                 two_senders(ours, port, rate, args.seconds, args.slow_sender)
             return
         how = "each message to both receivers at once" if args.together else "each receiver alone, one after the other"
-        print(f"{args.seconds:g} s per rate, {how}; machine: {os.cpu_count()} cores")
+        print(f"{args.seconds:g} s per rate, {how}; machine: {os.cpu_count()} cores; "
+              f"TCP {'on' if args.tcp else 'off'}")
         print(f"{'rate/s':>7} {'receiver':>9} {'sent':>7} {'lost':>6} {'drops':>6} {'p50 ms':>8} {'p99 ms':>8} {'threads':>8} {'private MiB':>12}")
         runs = [[port, peer_port]] if args.together else [[port], [peer_port]]
         for rate in rates:
@@ -256,6 +261,7 @@ def main():
         ours.running = peer.running = False
     finally:
         t.remove_service()
+        t.set_tcp_port(None)
         rsyslog.terminate()
         rsyslog.wait(10)
         shutil.rmtree(work, ignore_errors=True)

@@ -124,12 +124,9 @@ def main():
     t.remove_service()
     t.install()
     t.clear_error_log()
-    udp = ovswine.free_udp_port()
-    with socket.socket() as probe:
-        probe.bind(("0.0.0.0", 0))
-        tcp = probe.getsockname()[1]
+    udp, tcp = ovswine.free_udp_port(), ovswine.free_tcp_port()
     t.set_port(udp)
-    ovswine.reg_set(t.SYSLOG_KEY, "TcpPort", str(tcp))
+    t.set_tcp_port(tcp)
     print(f"{args.count} messages a run; x{os.cpu_count()} cores, tree "
           f"{os.path.basename(os.path.dirname(os.environ['OVS_BIN']))}, {wine_version()}")
     print(f"{'run':<22} {'sent':>7} {'lost':>7} {'disorder':>8} {'send s':>8} {'all in s':>8} {'msg/s':>8} "
@@ -140,7 +137,7 @@ def main():
             lambda: send_tcp(tcp, "many", args.count, args.connections), args.count, args.wait)
         run(suite, "udp, back to back", "udp", lambda: send_udp(udp, "udp", args.count), args.count, args.wait)
     finally:
-        t.reg_delete_value(t.SYSLOG_KEY, "TcpPort")
+        t.set_tcp_port(None)
         t.remove_service()
         suite.remove()
 

@@ -161,6 +161,13 @@ def free_udp_port():
         return s.getsockname()[1]
 
 
+def free_tcp_port():
+    """A TCP port that nobody on this machine holds right now."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("0.0.0.0", 0))
+        return s.getsockname()[1]
+
+
 def send_udp(port, payload, host="127.0.0.1"):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as s:
         s.sendto(payload if isinstance(payload, bytes) else payload.encode(), (host, port))

@@ -120,6 +120,14 @@ def set_recv_buffer(value, kind="REG_DWORD"):
         ovswine.reg_set(SYSLOG_KEY, RECV_BUFFER, value, kind)
 
 
+def set_tcp_port(port):
+    """Stores TcpPort; None removes it, so that the service takes no TCP."""
+    if port is None:
+        reg_delete_value(SYSLOG_KEY, "TcpPort")
+    else:
+        ovswine.reg_set(SYSLOG_KEY, "TcpPort", str(port))
+
+
 def set_servers(servers):
     if servers:
         ovswine.reg_set(LIST_KEY, "Servers", "\\0".join(servers), "REG_MULTI_SZ")
