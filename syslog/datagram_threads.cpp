@@ -51,32 +51,26 @@ public:
     void Handle(void* datagram) override { HandleDatagram(static_cast<DatagramHandoff*>(datagram)); }
 };
 
-// Never destroyed: pool threads may still wait on it while the process ends.
+// Never destroyed: pool threads may still wait on them while the process ends.
+Lanes& NewLanes(std::size_t maxThreads, std::uint64_t maxCount, std::uint64_t maxBytes) {
+    LanesLimits limits;
+    limits.maxThreads = maxThreads;
+    limits.maxCount = maxCount;
+    limits.maxBytes = maxBytes;
+    limits.lingerMs = kDatagramThreadLingerMs;
+    limits.laneWindow = kLaneWindow;
+    return *new Lanes(*new WindowsThreads, limits);
+}
+
 Lanes& TheLanes() {
-    static Lanes& lanes = *new Lanes(*new WindowsThreads, [] {
-        LanesLimits limits;
-        limits.maxThreads = kMaxDatagramThreads;
-        limits.maxCount = kBacklogMaxCount;
-        limits.maxBytes = kBacklogMaxBytes;
-        limits.lingerMs = kDatagramThreadLingerMs;
-        limits.laneWindow = kLaneWindow;
-        return limits;
-    }());
+    static Lanes& lanes = NewLanes(kMaxDatagramThreads, kBacklogMaxCount, kBacklogMaxBytes);
     return lanes;
 }
 
 // The messages of TCP connections have lanes of their own: what they cannot take waits in the
 // connections' sockets, and a TCP flood never fills the room that UDP drops without.
 Lanes& StreamLanes() {
-    static Lanes& lanes = *new Lanes(*new WindowsThreads, [] {
-        LanesLimits limits;
-        limits.maxThreads = kMaxStreamThreads;
-        limits.maxCount = kStreamBacklogMaxCount;
-        limits.maxBytes = kStreamBacklogMaxBytes;
-        limits.lingerMs = kDatagramThreadLingerMs;
-        limits.laneWindow = kLaneWindow;
-        return limits;
-    }());
+    static Lanes& lanes = NewLanes(kMaxStreamThreads, kStreamBacklogMaxCount, kStreamBacklogMaxBytes);
     return lanes;
 }
 
