@@ -4,34 +4,12 @@
 #include <string>
 
 #include "actions.h"
+#include "port_value.h"
 #include "ovwin/handles.h"
 #include "ovwin/number_text.h"
 #include "ovwin/registry_text.h"
 
 using namespace ovsetup;
-
-namespace {
-
-// A port is written as text; a rollback puts a number back as the number it was.
-UINT SetPort(const char* text, DWORD type = REG_SZ) {
-    ovwin::UniqueHkey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS)
-        return ERROR_INSTALL_FAILURE;
-    unsigned number = 0;
-    LONG error;
-    if (type == REG_DWORD && ovwin::ParseUnsignedText(text, &number)) {
-        DWORD value = number;
-        error = RegSetValueExA(key.get(), kPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof value);
-    } else {
-        error = RegSetValueExA(key.get(), kPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                               static_cast<DWORD>(strlen(text) + 1));
-    }
-    return error == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
-}
-
-}  // namespace
 
 // Immediate: refuses a bad SYSLOGPORT before anything changes, and hands the deferred actions
 // what to write, what to restore on rollback and which port the service will need.
@@ -63,19 +41,11 @@ extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
 
 extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
     std::string port = ActionData(install);
-    return port.empty() ? ERROR_SUCCESS : SetPort(port.c_str());
+    return port.empty() ? ERROR_SUCCESS : SetPortValue(kPortValue, port.c_str());
 }
 
 // Rollback: puts back what PreparePort found.
-extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
-    std::string before = ActionData(install);
-    if (!before.empty() && before[0] == kHadValue) return SetPort(before.c_str() + 1);
-    if (!before.empty() && before[0] == kHadNumber) return SetPort(before.c_str() + 1, REG_DWORD);
-    ovwin::UniqueHkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-        RegDeleteValueA(key.get(), kPortValue);
-    return ERROR_SUCCESS;
-}
+extern "C" UINT __stdcall RestorePort(MSIHANDLE install) { return RestorePortValue(kPortValue, ActionData(install)); }
 
 // Deferred, just before the service starts: a port held by another receiver fails the install
 // with a message that says so, instead of the service manager's bare start failure.

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "actions.h"
+#include "port_value.h"
 #include "ovwin/handles.h"
 #include "ovwin/number_text.h"
 #include "ovwin/registry_text.h"
@@ -13,24 +14,6 @@ namespace {
 
 constexpr const char* kTcpPortProperty = "TCPPORT";
 constexpr const char* kTcpPortValue = "TcpPort";
-
-UINT SetTcpPort(const char* text, DWORD type = REG_SZ) {
-    ovwin::UniqueHkey key;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                        nullptr) != ERROR_SUCCESS)
-        return ERROR_INSTALL_FAILURE;
-    unsigned number = 0;
-    LONG error;
-    if (type == REG_DWORD && ovwin::ParseUnsignedText(text, &number)) {
-        DWORD value = number;
-        error = RegSetValueExA(key.get(), kTcpPortValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                               sizeof value);
-    } else {
-        error = RegSetValueExA(key.get(), kTcpPortValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                               static_cast<DWORD>(strlen(text) + 1));
-    }
-    return error == ERROR_SUCCESS ? ERROR_SUCCESS : ERROR_INSTALL_FAILURE;
-}
 
 }  // namespace
 
@@ -56,16 +39,10 @@ extern "C" UINT __stdcall PrepareTcpPort(MSIHANDLE install) {
 
 extern "C" UINT __stdcall WriteTcpPort(MSIHANDLE install) {
     std::string port = ActionData(install);
-    return port.empty() ? ERROR_SUCCESS : SetTcpPort(port.c_str());
+    return port.empty() ? ERROR_SUCCESS : SetPortValue(kTcpPortValue, port.c_str());
 }
 
 // Rollback: puts back what PrepareTcpPort found.
 extern "C" UINT __stdcall RestoreTcpPort(MSIHANDLE install) {
-    std::string before = ActionData(install);
-    if (!before.empty() && before[0] == kHadValue) return SetTcpPort(before.c_str() + 1);
-    if (!before.empty() && before[0] == kHadNumber) return SetTcpPort(before.c_str() + 1, REG_DWORD);
-    ovwin::UniqueHkey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS)
-        RegDeleteValueA(key.get(), kTcpPortValue);
-    return ERROR_SUCCESS;
+    return RestorePortValue(kTcpPortValue, ActionData(install));
 }
