@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "service_timing.h"
 #include "store_forward.h"
 
 // A destination's spool may grow to this many bytes (REG_DWORD, REG_QWORD or decimal text under
@@ -24,8 +25,6 @@ constexpr const char* kStatisticsSubkey = "Statistics";
 constexpr DWORD kStatisticsEveryMs = 5000;
 // A refused first delivery waits up to this long before its next attempt.
 constexpr unsigned kRetryWaitModulusMs = 1000;
-// How long a stop waits for the spool thread to leave a delivery.
-constexpr DWORD kSpoolStopMs = 2000;
 
 // The stored maximum, or the default; *refused receives a refused text (else it is emptied).
 std::uint64_t ReadSpoolMaxBytes(std::string* refused);

@@ -16,11 +16,6 @@ using namespace ovwin;
 
 namespace {
 
-// Time for the dispatcher to send the answer of a handler that has just returned.
-constexpr DWORD kHandlerAnswerMs = 50;
-// From the dispatcher's return to the service main's: only its last report and return.
-constexpr DWORD kEndOfServiceMainMs = 10000;
-
 volatile LONG g_serviceMainEntered = 0;
 // Manual-reset: set when the service main has returned, and while no control handler runs.
 HANDLE g_serviceMainDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -6,11 +6,6 @@
 
 #include "supervision.h"
 
-// A pause is reported PAUSED only once the worker rests, with progress reported meanwhile, up
-// to this long.
-constexpr DWORD kSettleWaitMs = 30000;
-constexpr DWORD kSettleProgressMs = 1000;
-
 // The service's supervisor, running SyslogWorker.
 CWorkerSupervisor& ServiceSupervisor();
 

@@ -5,16 +5,11 @@
 #include <windows.h>
 
 #include "ovwin/registry_names.h"
+#include "service_timing.h"
 
 constexpr const char* kServiceName = ovwin::kSyslogService;
 constexpr const char* kServiceDisplayName = "Orvane Syslog Service";
 constexpr DWORD kControlsAccepted = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE;
-
-// Wait hints: the start lasts until the port is bound; a stop reports a new checkpoint at least
-// this often while it forwards what was read.
-constexpr DWORD kStartWaitHintMs = 10000;
-constexpr DWORD kStopWaitHintMs = 3000;
-constexpr DWORD kPauseWaitHintMs = 5000;
 
 // Where reports go; without a handle (console mode) they have no effect.
 void SetStatusHandle(SERVICE_STATUS_HANDLE handle);

@@ -131,7 +131,7 @@ void CWorkerSupervisor::EndWorker(HANDLE worker) {
     ULONGLONG progress = start;
     do {
         AskToEnd();
-        if (WaitForSingleObject(worker, 100) == WAIT_OBJECT_0) return;
+        if (WaitForSingleObject(worker, kStopPollMs) == WAIT_OBJECT_0) return;
         if (Now() - progress >= kStopProgressMs) {
             OnStopProgress();
             progress = Now();

@@ -3,19 +3,9 @@
 
 #include <windows.h>
 
-enum WorkerRequest : LONG { kRequestRun = 0, kRequestStop = 1, kRequestPause = 2 };
+#include "service_timing.h"
 
-// A stop asks the worker to end and gives it this long; the receive loop ends at once when asked,
-// or after its read's time-out when the wake-up was lost. One that has not ended by then is ended
-// from outside, and waited for this long at most.
-constexpr DWORD kAskedEndMs = 3000;
-constexpr DWORD kEndWaitMs = 1000;
-// A pause is taken by the worker between two reads; one not taken within this is withdrawn.
-constexpr DWORD kPauseTakenMs = 10000;
-// Then what the worker read is forwarded for at most this long.
-constexpr DWORD kDrainLimitMs = 20000;
-constexpr DWORD kStopProgressMs = 500;  // a stop reports progress at least this often
-constexpr DWORD kTickMs = 1000;         // OnTick's period while the worker runs
+enum WorkerRequest : LONG { kRequestRun = 0, kRequestStop = 1, kRequestPause = 2 };
 
 class CWorkerSupervisor {
 public:
