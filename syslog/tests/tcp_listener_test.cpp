@@ -306,7 +306,7 @@ TEST_F(TcpInput, IdleConnectionsAreClosedByTheLimit) {
     std::thread bytes([&] {
         for (int i = 0; i < 100 && trickling; ++i) {
             if (!trickle.Send("x")) break;
-            Sleep(200);
+            Sleep(200);  // the trickle is the point: a byte, then a pause
         }
     });
     EXPECT_TRUE(silent.ClosedByPeer(20000));
