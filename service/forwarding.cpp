@@ -43,8 +43,9 @@ public:
     std::unique_ptr<ISpoolFolder> Folder() override { return MakeSpoolFolder(ProgramDirectory() + kSpoolFolderName); }
 };
 
-// Never destroyed: datagram threads a stop gave up on may still deliver through it.
+// Never destroyed: datagram threads a stop gave up on may still deliver through them.
 CStoreAndForward* g_forwarding = nullptr;
+CDeliveryQueue* g_queue = nullptr;
 
 std::string StatisticsKey() { return std::string(ovwin::kSyslogKey) + "\\" + kStatisticsSubkey; }
 
@@ -84,18 +85,26 @@ void StartForwarding() {
     if (!refused.empty()) WriteErrorLog(SpoolMaxRefusedLine(refused, limits.maxBytes).c_str());
     static SuitePlatform platform;
     g_forwarding = new CStoreAndForward(platform, limits);
+    g_queue = new CDeliveryQueue(*g_forwarding, platform);
     g_forwarding->Start();
 }
 
 void ForwardingStopping() {
-    if (g_forwarding != nullptr) g_forwarding->Stopping();
+    if (g_forwarding == nullptr) return;
+    g_forwarding->Stopping();
+    g_queue->Stopping();
 }
 
 void StopForwarding() {
-    if (g_forwarding != nullptr) g_forwarding->Stop(kSpoolStopMs);
+    if (g_forwarding == nullptr) return;
+    // The queue first: what it still holds goes to the spools.
+    g_queue->Stop(kQueueStopMs);
+    g_forwarding->Stop(kSpoolStopMs);
 }
 
 CStoreAndForward* Forwarding() { return g_forwarding; }
+CDeliveryQueue* DeliveryQueue() { return g_queue; }
+std::uint64_t QueuedRecords() { return g_queue != nullptr ? g_queue->Waiting() : 0; }
 
 void CountReceived() { ++g_received; }
 

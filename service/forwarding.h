@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "delivery_queue.h"
 #include "service_timing.h"
 #include "store_forward.h"
 
@@ -33,12 +34,16 @@ std::string SpoolMaxRefusedLine(const std::string& refused, std::uint64_t used);
 
 // Opens what earlier runs spooled and delivers through the spools from now on. Once per process.
 void StartForwarding();
-// The stop has begun: refused records are spooled at once.
+// The stop has begun: refused records are spooled at once, waiting ones after one more attempt.
 void ForwardingStopping();
-// Ends the spool thread (bounded by kSpoolStopMs) and writes the spools' positions.
+// Ends the threads of the records waiting out their retries (bounded by kQueueStopMs) and of the
+// spools (by kSpoolStopMs), and writes the spools' positions.
 void StopForwarding();
-// Null until StartForwarding: the records are then delivered as they always were.
+// Both null until StartForwarding.
 CStoreAndForward* Forwarding();
+CDeliveryQueue* DeliveryQueue();
+// Records waiting out their retries: a stop forwards them as it forwards what was read.
+std::uint64_t QueuedRecords();
 
 // Counts a message handed to the forwarding.
 void CountReceived();

@@ -71,20 +71,17 @@ PreparedRecord PrepareRecord(const char* host, const char* destination, const ch
 
 }  // namespace
 
-// A record refused at every attempt of its first delivery is spooled for its destination.
-int DeliverRecords(const PreparedMessage& records) {
-    CStoreAndForward* forwarding = Forwarding();
-    int result = 0;
-    for (const PreparedRecord& prepared : records) {
-        // Every caller starts the forwarding first; without it nothing could be kept.
-        if (!prepared.made || forwarding == nullptr) {
-            result = 0;
-            continue;
-        }
-        DeliveryOutcome outcome = forwarding->Deliver(prepared.destination, prepared.record.data());
-        result = outcome == DeliveryOutcome::kDelivered ? kRecordAccepted : 0;
-    }
-    return result;
+// A refused record waits out its retries in the delivery queue, and one refused at every attempt
+// is spooled for its destination.
+int DeliverRecords(const PreparedMessage& prepared) {
+    CDeliveryQueue* queue = DeliveryQueue();
+    std::vector<OutgoingRecord> records;
+    for (const PreparedRecord& p : prepared)
+        if (p.made) records.push_back({p.destination, p.record});
+    // Every caller starts the forwarding first; without it nothing could be kept.
+    if (queue == nullptr || records.empty()) return 0;
+    bool accepted = queue->Deliver(std::move(records));
+    return accepted && prepared.back().made ? kRecordAccepted : 0;
 }
 
 int SendEventRecord(const char* host, const char* destination, const char* text) {

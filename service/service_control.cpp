@@ -38,7 +38,7 @@ protected:
     void AskToContinue() override { CSyslogMinitor::continueTrap(); }
     bool Resting() override { return CSyslogMinitor::isPaused(); }
     bool Listening() override { return CSyslogMinitor::isListening(); }
-    long Pending() override { return CSyslogMinitor::getPendingCount(); }
+    long Pending() override { return CSyslogMinitor::getPendingCount() + static_cast<long>(QueuedRecords()); }
     void OnStarted() override { ReportState(SERVICE_RUNNING); }
     void OnStopProgress() override { ReportProgress(); }
     void OnStopping() override { ForwardingStopping(); }

@@ -20,7 +20,9 @@ constexpr DWORD kDrainLimitMs = 20000;
 // While the stop asks and drains, a checkpoint at least this often; its waits look this often.
 constexpr DWORD kStopProgressMs = 500;
 constexpr DWORD kStopPollMs = 100;
-// Last, the spool threads are given this long to leave a delivery.
+// Last, the records still waiting out their retries are given this long to reach the spools (the
+// drain above has normally seen them go), then the spool threads this long to leave a delivery.
+constexpr DWORD kQueueStopMs = 500;
 constexpr DWORD kSpoolStopMs = 2000;
 
 // A pause is taken by the worker between two reads; one not taken within this is withdrawn.
@@ -43,5 +45,5 @@ constexpr DWORD kEndOfServiceMainMs = 10000;
 // two checkpoints of a pause settling.
 static_assert(kStopProgressMs + kStopPollMs < kStopWaitHintMs, "a stop's checkpoints");
 static_assert(kStopProgressMs + kStopPollMs + kEndWaitMs < kStopWaitHintMs, "ending the worker");
-static_assert(kSpoolStopMs < kStopWaitHintMs, "stopping the spool threads");
+static_assert(kQueueStopMs + kSpoolStopMs < kStopWaitHintMs, "stopping the queue and spool threads");
 static_assert(kSettleProgressMs < kPauseWaitHintMs, "a pause's checkpoints");

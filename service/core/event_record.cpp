@@ -25,3 +25,7 @@ EventRecord BuildEventRecord(const char* localServer, const char* host, const ch
     FillSlot(record, kTextOffset, kTextSize - 1, text);
     return record;
 }
+
+std::string RecordSender(const unsigned char* record) {
+    return std::string(reinterpret_cast<const char*>(record) + kHostOffset, kHostSize);
+}

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <string>
 
 constexpr std::size_t kEventRecordSize = 220;
 
@@ -38,3 +39,6 @@ using EventRecord = std::array<unsigned char, kEventRecordSize>;
 // Null texts count as empty. The text slot keeps at least one NUL at its end.
 EventRecord BuildEventRecord(const char* localServer, const char* host, const char* eventId,
                              const char* text);
+
+// The sender a record is ordered by on its way out: its host slot, as it stands.
+std::string RecordSender(const unsigned char* record);

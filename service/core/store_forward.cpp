@@ -90,15 +90,6 @@ std::string SpoolSetAsideLine(const std::string& destination, const std::string&
     return line;
 }
 
-namespace {
-
-// The sender a spooled record is ordered by: its host slot.
-std::string SenderOf(const std::vector<unsigned char>& record) {
-    return std::string(reinterpret_cast<const char*>(record.data()) + kHostOffset, kHostSize);
-}
-
-}  // namespace
-
 CStoreAndForward::CStoreAndForward(IStoreForwardPlatform& platform, SpoolLimits limits, StoreForwardTimes times)
     : m_platform(platform), m_limits(limits), m_times(times) {}
 
@@ -164,20 +155,30 @@ void CStoreAndForward::Start() {
 
 DeliveryOutcome CStoreAndForward::Deliver(const std::string& destination, const unsigned char* record) {
     Destination& d = Find(destination);
+    for (int attempt = 1;; ++attempt) {
+        DeliveryOutcome outcome = AttemptAt(d, record, attempt == kDirectAttempts);
+        if (outcome != DeliveryOutcome::kRefused) return outcome;
+        if (!WaitRetry(m_platform.RetryWaitMs())) break;  // a stop: kept, not attempted again
+    }
+    std::lock_guard<std::mutex> lock(d.lock);
+    return Spool(d, record);
+}
+
+DeliveryOutcome CStoreAndForward::Attempt(const std::string& destination, const unsigned char* record, bool last) {
+    return AttemptAt(Find(destination), record, last);
+}
+
+DeliveryOutcome CStoreAndForward::AttemptAt(Destination& d, const unsigned char* record, bool last) {
     if (d.spooling) {
         std::lock_guard<std::mutex> lock(d.lock);
         if (d.spooling) return Spool(d, record);
     }
-    int result = m_platform.Deliver(destination, record);
-    // Once the destination spools, this record's place is behind what is spooled already.
-    for (int attempt = 1; result != kRecordAccepted && attempt < kDirectAttempts && !d.spooling; ++attempt) {
-        if (!WaitRetry(m_platform.RetryWaitMs()) || d.spooling) break;
-        result = m_platform.Deliver(destination, record);
-    }
-    if (result == kRecordAccepted) {
+    if (m_platform.Deliver(d.name, record) == kRecordAccepted) {
         ++m_forwarded;
         return DeliveryOutcome::kDelivered;
     }
+    // Once the destination spools, this record's place is behind what is spooled already.
+    if (!last && !m_stopping && !d.spooling) return DeliveryOutcome::kRefused;
     std::lock_guard<std::mutex> lock(d.lock);
     return Spool(d, record);
 }
@@ -451,10 +452,10 @@ void CStoreAndForward::ReadAhead(Destination& d) {
         slot.done = record.size() != kEventRecordSize;
         if (!slot.done) {
             std::uint64_t number = d.windowBase + d.window.size();
-            std::deque<std::uint64_t>& waiting = d.bySender[SenderOf(record)];
+            std::deque<std::uint64_t>& waiting = d.bySender[RecordSender(record.data())];
             waiting.push_back(number);
             // A sender whose delivery is under way is put back in turn when it ends.
-            if (waiting.size() == 1) d.ready.push_back(SenderOf(record));
+            if (waiting.size() == 1) d.ready.push_back(RecordSender(record.data()));
             slot.record.swap(record);
         }
         d.window.push_back(std::move(slot));

@@ -56,7 +56,8 @@ public:
     virtual std::unique_ptr<ISpoolFolder> Folder() = 0;
 };
 
-enum class DeliveryOutcome { kDelivered, kSpooled, kDropped };
+// kRefused only from Attempt: the record is the caller's still, to attempt again after a wait.
+enum class DeliveryOutcome { kDelivered, kSpooled, kDropped, kRefused };
 
 struct SpoolCounters {
     std::string destination;
@@ -85,8 +86,13 @@ public:
     // Finds what earlier runs spooled without reading it: each such destination's new records go
     // behind its spool, whose drain scans it first. Starts the flush thread.
     void Start();
-    // One record, in its sender's turn: callers serialise the records of one sender.
+    // One record, in its sender's turn: callers serialise the records of one sender. Its attempts
+    // and the waits between them are made here, on the caller's thread.
     DeliveryOutcome Deliver(const std::string& destination, const unsigned char* record);
+    // One attempt of a record's first delivery, for callers that wait between attempts themselves.
+    // While the destination spools the record goes behind the spool at once; a refused record is
+    // spooled when `last` is set or the service is stopping, and is otherwise left kRefused.
+    DeliveryOutcome Attempt(const std::string& destination, const unsigned char* record, bool last);
     // From now a refused record is spooled after one attempt, and waits between attempts end:
     // what a stop still forwards is kept, not given up.
     void Stopping();
@@ -109,6 +115,7 @@ private:
     Destination& Find(const std::string& destination);
     std::vector<Destination*> All();
     DeliveryOutcome Spool(Destination& d, const unsigned char* record);
+    DeliveryOutcome AttemptAt(Destination& d, const unsigned char* record, bool last);
     bool SpoolReady(Destination& d);
     void StartSpooling(Destination& d);
     void StartDrain(Destination& d);
