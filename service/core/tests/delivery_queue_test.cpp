@@ -1,8 +1,6 @@
 // Records waiting out their retries beside their senders' other destinations.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +12,7 @@
 
 #include "delivery_queue.h"
 #include "fake_suite.h"
+#include "ovtest/wait_until.h"
 #include "store_forward.h"
 
 namespace fs = std::filesystem;
@@ -27,16 +26,6 @@ std::vector<OutgoingRecord> Message(int sender, int seq, const std::vector<std::
     std::vector<OutgoingRecord> records;
     for (const std::string& d : destinations) records.push_back({d, Record(sender, seq)});
     return records;
-}
-
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::seconds bound = 20s) {
-    const auto until = std::chrono::steady_clock::now() + bound;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(1ms);  // a poll, not a pause: the condition decides
-    }
-    return true;
 }
 
 using DeliveryQueue = SpoolFolderTest;
@@ -59,7 +48,7 @@ TEST_F(DeliveryQueue, ARefusingServerHoldsNeitherItsSenderNorTheOtherServer) {
 
     suite.Refuse("nms", false);
     ASSERT_TRUE(suite.WaitFor("nms", kMessages));
-    ASSERT_TRUE(WaitUntil([&] { return queue.Waiting() == 0; }));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return queue.Waiting() == 0; }, 20s));
     ExpectEachSenderInOrder(suite.Got("nms"), 1, kMessages);
     ExpectEachSenderInOrder(suite.Got("local"), 1, kMessages);
     EXPECT_EQ(forward.Counters().forwarded, 2u * kMessages) << "no record went through the spool";
@@ -170,7 +159,7 @@ TEST_F(DeliveryQueue, ASendersTurnWaitsForRoomRatherThanTheQueueGrowing) {
         for (int i = 0; i < kRecords; ++i) queue.Deliver(Message(0, i, {"a"}));
         doneBeforeStop = !stopping;
     });
-    ASSERT_TRUE(WaitUntil([&] { return queue.Waiting() >= limits.records; }));
+    ASSERT_TRUE(ovtest::WaitUntil([&] { return queue.Waiting() >= limits.records; }, 20s));
     EXPECT_EQ(queue.Waiting(), limits.records);
     stopping = true;
     forward.Stopping();
