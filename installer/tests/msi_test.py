@@ -33,6 +33,13 @@ def wineserver_down():
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def typelib_platform(msi):
+    """The subkey a type library registers its file under: win64 for a 64-bit package's DLL."""
+    out = subprocess.run(["msiinfo", "suminfo", msi], check=True, capture_output=True, text=True).stdout
+    template = next(l.split(":", 1)[1].strip() for l in out.splitlines() if l.startswith("Template:"))
+    return "win64" if template.split(";")[0] in ("x64", "Intel64") else "win32"
+
+
 def product_code(msi):
     out = subprocess.run(["msiinfo", "export", msi, "Property"], check=True, capture_output=True,
                          text=True).stdout
@@ -177,7 +184,8 @@ class MsiTest(unittest.TestCase):
         self.assertEqual(values(f"HKCR\\CLSID\\{CLSID}\\InprocServer32"),
                          {"(Default)": addin, "ThreadingModel": "both"})
         self.assertEqual(values(f"HKCR\\CLSID\\{CLSID}\\ProgID"), {"(Default)": "OVCoreLib.CServiceMgr.1"})
-        self.assertEqual(values(f"HKCR\\TypeLib\\{LIBID}\\1.0\\0\\win32"), {"(Default)": addin})
+        self.assertEqual(values(f"HKCR\\TypeLib\\{LIBID}\\1.0\\0\\{typelib_platform(MSI)}"),
+                         {"(Default)": addin})
         # Announced before its keys existed, as regsvr32 leaves it.
         self.assertIn(f"{CLSID} 1 keys-absent", values(t.LOCAL_KEY)["AnnouncedClasses"])
 
