@@ -7,7 +7,7 @@ pkgs=(cmake ninja-build python3 git
       gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix
       gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix
       wine wine64 wine32:i386 libwine-dev:i386
-      googletest clang libclang-rt-14-dev
+      googletest clang clang-format libclang-rt-14-dev
       xvfb xauth x11-utils imagemagick
       rsyslog bsdutils util-linux procps iproute2
       wixl msitools)
