@@ -7,15 +7,16 @@ cd "$(dirname "$0")/.."
 port="${1:-514}"
 tools/setup.sh
 root="${OVS_BUILD:-build}"
+case "$root" in /*) ;; *) root="$PWD/$root" ;; esac  # relative to the repository, or absolute
 arch=$(tools/winearch)
 tools/build.sh "$arch"
-export OVS_WINEPREFIX="$PWD/$root/$arch/wineprefix" OVS_WINEARCH=win64
+export OVS_WINEPREFIX="$root/$arch/wineprefix" OVS_WINEARCH=win64
 [ "$arch" = i686 ] && OVS_WINEARCH=win32
 . tools/wine-env.sh
 ovs_prefix_up
 
-bin="$PWD/$root/$arch/bin"
-outbox="$PWD/$root/$arch/outbox"
+bin="$root/$arch/bin"
+outbox="$root/$arch/outbox"
 mkdir -p "$outbox"
 rm -f "$outbox"/*.evt "$outbox"/calls.log
 key='HKLM\Software\Telmora\Orvane'

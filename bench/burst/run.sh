@@ -4,5 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root="${OVS_BUILD:-build}"
+case "$root" in /*) ;; *) root="$PWD/$root" ;; esac  # relative to the repository, or absolute
 export OVS_TOOLS="$PWD/tools" PYTHONDONTWRITEBYTECODE=1
-exec python3 bench/burst/burst_bench.py "$PWD/$root/$(tools/winearch)" "$@"
+exec python3 bench/burst/burst_bench.py "$root/$(tools/winearch)" "$@"
