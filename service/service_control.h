@@ -1,17 +1,54 @@
-// The service's life under the service control manager: its main, its control requests, and the
-// supervision of the worker that they drive.
+// The service's life under the service control manager: one object holds its status record, the
+// supervision of its worker and what it reports while it runs; the manager's calls reach it
+// through two static trampolines.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
+
+#include "ovwin/handles.h"
+#include "service_reports.h"
+#include "service_status.h"
 #include "supervision.h"
 
-// The service's supervisor, running SyslogWorker.
-CWorkerSupervisor& ServiceSupervisor();
+class CSyslogService {
+public:
+    // The one service of the program.
+    static CSyslogService& Instance();
 
-void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
-void WINAPI ServiceCtrlHandler(DWORD control);
+    // Runs the dispatcher; false when it could not connect (started from a console). When it
+    // returns true the service has ended: the supervision is done and no control handler still runs.
+    bool RunDispatcher();
 
-// Runs the service dispatcher; false when it could not connect (started from a console). When it
-// returns true the service has ended: the supervision is done and no control handler still runs.
+    // The life cycle. Start runs on the service main's thread and returns once the service has
+    // reported STOPPED; the others run on the dispatcher's thread. Stop only begins the stop: the
+    // supervision reports its progress and Start reports its end.
+    void Start();
+    void Stop();
+    void Pause();
+    void Continue();
+
+    CServiceStatus& status() { return m_status; }
+    CServiceReports& reports() { return m_reports; }
+
+private:
+    CSyslogService();
+    static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
+    static void WINAPI ServiceCtrlHandler(DWORD control);
+    void Control(DWORD control);
+    // Pause and continue: the state moves only from RUNNING or PAUSED.
+    void Settle(DWORD control);
+    void WaitWorkerSettled();
+
+    CServiceStatus m_status;
+    CServiceReports m_reports;
+    std::unique_ptr<CWorkerSupervisor> m_supervisor;
+    volatile LONG m_mainEntered = 0;
+    // Manual-reset: set when the service main has returned, and while no control handler runs.
+    ovwin::UniqueHandleT m_mainDone;
+    ovwin::UniqueHandleT m_handlerIdle;
+};
+
+// The program's entry as a service: CSyslogService::Instance().RunDispatcher().
 bool RunServiceDispatcher();
