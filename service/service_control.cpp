@@ -1,6 +1,7 @@
 #include "service_control.h"
 
 #include <string>
+#include <utility>
 
 #include "OVSyslog.h"
 #include "log_files.h"
@@ -38,12 +39,14 @@ private:
 }  // namespace
 
 CSyslogService& CSyslogService::Instance() {
-    static CSyslogService service;
+    static CSyslogService service(
+        [](CSyslogService& self) -> std::unique_ptr<CWorkerSupervisor> { return std::make_unique<CSyslogSupervisor>(self); });
     return service;
 }
 
-CSyslogService::CSyslogService()
-    : m_supervisor(new CSyslogSupervisor(*this)),
+CSyslogService::CSyslogService(const SupervisorMaker& makeSupervisor, CServiceStatus::Sender send)
+    : m_status(std::move(send)),
+      m_supervisor(makeSupervisor(*this)),
       m_mainDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
       m_handlerIdle(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 
 #include "ovwin/handles.h"
@@ -14,8 +15,15 @@
 
 class CSyslogService {
 public:
-    // The one service of the program.
+    // Makes the supervisor, given the service it reports to; the reference is only to be kept.
+    using SupervisorMaker = std::function<std::unique_ptr<CWorkerSupervisor>(CSyslogService& service)>;
+
+    // The one service of the program: the receive loop's supervisor, reports to the manager.
     static CSyslogService& Instance();
+    // Tests make their own, with a worker of theirs and reports recorded.
+    explicit CSyslogService(const SupervisorMaker& makeSupervisor, CServiceStatus::Sender send = {});
+    CSyslogService(const CSyslogService&) = delete;
+    CSyslogService& operator=(const CSyslogService&) = delete;
 
     // Runs the dispatcher; false when it could not connect (started from a console). When it
     // returns true the service has ended: the supervision is done and no control handler still runs.
@@ -31,9 +39,9 @@ public:
 
     CServiceStatus& status() { return m_status; }
     CServiceReports& reports() { return m_reports; }
+    CWorkerSupervisor& supervisor() { return *m_supervisor; }
 
 private:
-    CSyslogService();
     static void WINAPI ServiceMain(DWORD argc, LPSTR* argv);
     static void WINAPI ServiceCtrlHandler(DWORD control);
     void Control(DWORD control);

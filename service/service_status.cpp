@@ -1,5 +1,7 @@
 #include "service_status.h"
 
+#include <utility>
+
 namespace {
 
 bool IsPending(DWORD state) {
@@ -19,7 +21,7 @@ DWORD WaitHint(DWORD state) {
     }
 }
 
-CServiceStatus::CServiceStatus() : m_status() {
+CServiceStatus::CServiceStatus(Sender send) : m_send(std::move(send)), m_status() {
     m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     m_status.dwCurrentState = SERVICE_STOPPED;
 }
@@ -61,5 +63,6 @@ void CServiceStatus::SetExit(DWORD win32Code, DWORD specificCode) {
 }
 
 bool CServiceStatus::Send() {
-    return m_handle != nullptr && SetServiceStatus(m_handle, &m_status) != FALSE;
+    if (m_handle == nullptr) return false;
+    return m_send ? m_send(m_handle, m_status) : SetServiceStatus(m_handle, &m_status) != FALSE;
 }

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <functional>
+
 #include "ovwin/locks.h"
 #include "ovwin/registry_names.h"
 #include "service_timing.h"
@@ -21,7 +23,10 @@ DWORD WaitHint(DWORD state);
 // lock: no report overtakes another's checkpoint.
 class CServiceStatus {
 public:
-    CServiceStatus();
+    // How a report reaches the manager: SetServiceStatus, unless a test records it instead.
+    using Sender = std::function<bool(SERVICE_STATUS_HANDLE, const SERVICE_STATUS&)>;
+
+    explicit CServiceStatus(Sender send = {});
     CServiceStatus(const CServiceStatus&) = delete;
     CServiceStatus& operator=(const CServiceStatus&) = delete;
 
@@ -40,6 +45,7 @@ public:
 private:
     bool Send();
 
+    const Sender m_send;
     ovwin::CriticalSection m_lock;
     SERVICE_STATUS_HANDLE m_handle = nullptr;
     SERVICE_STATUS m_status;
