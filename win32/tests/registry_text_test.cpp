@@ -85,29 +85,32 @@ TEST(RegistryNumber, ACounterOrFlagIsTakenOnlyAsWritten) {
     const DWORD flag = 7;
     const std::uint64_t count = 0x1234567890ull;
     const unsigned char three[3] = {1, 2, 3};
-    const struct {
-        int line;
-        DWORD stored;  // 0: no value stored
+    struct Stored {
+        DWORD type;  // 0: no value stored
         const void* data;
         DWORD size;
-        DWORD want;
+    };
+    const struct {
+        int line;
+        Stored stored;
+        DWORD want;  // the type asked for
         bool taken;
         std::uint64_t value;
     } cases[] = {
-        {__LINE__, REG_DWORD, &flag, sizeof flag, REG_DWORD, true, 7},
-        {__LINE__, REG_QWORD, &count, sizeof count, REG_QWORD, true, count},
-        {__LINE__, 0, nullptr, 0, REG_DWORD, false, 0},
-        {__LINE__, REG_DWORD, &flag, sizeof flag, REG_QWORD, false, 0},   // another type
-        {__LINE__, REG_QWORD, &count, sizeof count, REG_DWORD, false, 0},
-        {__LINE__, REG_SZ, "7", 2, REG_DWORD, false, 0},                  // text is a setting's form
-        {__LINE__, REG_DWORD, three, sizeof three, REG_DWORD, false, 0},  // the type's size only
-        {__LINE__, REG_QWORD, &flag, sizeof flag, REG_QWORD, false, 0},
+        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_DWORD, true, 7},
+        {__LINE__, {REG_QWORD, &count, sizeof count}, REG_QWORD, true, count},
+        {__LINE__, {0, nullptr, 0}, REG_DWORD, false, 0},
+        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_QWORD, false, 0},   // another type
+        {__LINE__, {REG_QWORD, &count, sizeof count}, REG_DWORD, false, 0},
+        {__LINE__, {REG_SZ, "7", 2}, REG_DWORD, false, 0},                  // text is a setting's form
+        {__LINE__, {REG_DWORD, three, sizeof three}, REG_DWORD, false, 0},  // the type's size only
+        {__LINE__, {REG_QWORD, &flag, sizeof flag}, REG_QWORD, false, 0},
     };
     for (const auto& c : cases) {
         TestKey key;
         ASSERT_TRUE(key.created());
-        if (c.stored != 0) {
-            ASSERT_TRUE(key.Store("Value", c.stored, c.data, c.size)) << "case at line " << c.line;
+        if (c.stored.type != 0) {
+            ASSERT_TRUE(key.Store("Value", c.stored.type, c.stored.data, c.stored.size)) << "case at line " << c.line;
         }
         std::uint64_t value = 99;
         EXPECT_EQ(ovwin::ReadRegStoredNumber(HKEY_CURRENT_USER, kTestKey, "Value", c.want, &value), c.taken)
