@@ -26,13 +26,16 @@ protected:
     bool Resting() override { return CSyslogMinitor::isPaused(); }
     bool Listening() override { return CSyslogMinitor::isListening(); }
     long Pending() override { return CSyslogMinitor::getPendingCount(); }
-    void OnStarted() override { m_service.status().Report(SERVICE_RUNNING); }
-    void OnStopProgress() override { m_service.status().Progress(); }
+    void OnStarted() override { ReportState(SERVICE_RUNNING); }
+    void OnStopProgress() override { ReportProgress(); }
     void OnStopping() override { ForwardingStopping(); }
     void OnTick() override { m_service.reports().Tick(Now(), request() == kRequestStop); }
     void OnDrainGivenUp(long left) override { m_service.reports().DrainGivenUp(left); }
 
 private:
+    void ReportState(DWORD state) { m_service.status().Report(state); }
+    void ReportProgress() { m_service.status().Progress(); }
+
     CSyslogService& m_service;
 };
 
