@@ -52,12 +52,8 @@ extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
                               sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
     ovwin::UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
-    SERVICE_STATUS asked = {};
-    DWORD state = ControlService(service.get(), SERVICE_CONTROL_STOP, &asked) ? asked.dwCurrentState
-                                                                                 : status.dwCurrentState;
     ULONGLONG start = GetTickCount64();
-    if (state != SERVICE_STOPPED)
-        state = ovwin::WaitWhilePending(service.get(), SERVICE_STOP_PENDING, state, kStopPolling);
+    DWORD state = ovwin::StopAndWait(service.get(), kStopPolling).state;
     ULONGLONG spent = GetTickCount64() - start;
     DWORD left = spent < kStopWaitMs ? static_cast<DWORD>(kStopWaitMs - spent) : 0;
     if (state == SERVICE_STOPPED &&

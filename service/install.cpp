@@ -23,15 +23,18 @@ ovwin::UniqueScHandle OpenManager() {
     return ovwin::UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
 }
 
-// Asks a running service to stop and waits a few seconds; true once it is stopped.
+// Asks a running service to stop and waits a few seconds; true once it is stopped, or when no
+// stop could be asked for and none is under way.
 bool StopBeforeRemoval(SC_HANDLE service) {
-    Say("stop ");
-    Say(kServiceName);
-    Say(".");
-    DWORD state = ovwin::WaitWhilePending(service, SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
-                                          kStopPolling, [] { Say("."); });
+    auto begun = [] {
+        Say("stop ");
+        Say(kServiceName);
+        Say(".");
+    };
+    ovwin::StopOutcome stop = ovwin::StopAndWait(service, kStopPolling, [] { Say("."); }, begun);
+    if (!stop.underWay) return true;
     Say("\n");
-    if (state == SERVICE_STOPPED) {
+    if (stop.state == SERVICE_STOPPED) {
         SayLine(std::string(kServiceName) + " stopped.");
         return true;
     }
@@ -109,9 +112,7 @@ bool UninstallService() {
         SayLine(std::string("can't open service: ") + kServiceName);
         return false;
     }
-    SERVICE_STATUS status = {};
-    if (ControlService(service.get(), SERVICE_CONTROL_STOP, &status) && !StopBeforeRemoval(service.get()))
-        return false;
+    if (!StopBeforeRemoval(service.get())) return false;
     bool deleted = DeleteService(service.get()) != FALSE;
     SayLine(std::string(kServiceName) + (deleted ? " uninstall successed." : " uninstall failed."));
     return true;

@@ -1,37 +1,24 @@
 #include "service_control.h"
 
-#include <cstdint>
 #include <string>
+#include <utility>
 
 #include "OVSyslog.h"
 #include "log_files.h"
-#include "ovwin/handles.h"
 #include "ovwin/locks.h"
 #include "forwarding.h"
-#include "overflow_report.h"
-#include "service_status.h"
 #include "syslog_worker.h"
 
 using namespace ovwin;
 
 namespace {
 
-volatile LONG g_serviceMainEntered = 0;
-// Manual-reset: set when the service main has returned, and while no control handler runs.
-HANDLE g_serviceMainDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-HANDLE g_handlerIdle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-
-// The datagrams dropped since the program started, widened from the library's 32-bit count.
-// Read by the supervision's ticks and the service main's last write, both on the service main's
-// thread.
-std::uint64_t DroppedBacklogFull() {
-    static CWidenedCount dropped;
-    return dropped.Observe(CSyslogMinitor::getDroppedCount());
-}
-
 // The receive loop pauses and ends itself when asked, and its datagram threads forward what it
-// read.
+// read. What the supervision tells goes to the service that owns it.
 class CSyslogSupervisor : public CWorkerSupervisor {
+public:
+    explicit CSyslogSupervisor(CSyslogService& service) : m_service(service) {}
+
 protected:
     void AskToEnd() override { CSyslogMinitor::stopTrap(); }
     void AskToPause() override { CSyslogMinitor::pauseTrap(); }
@@ -42,118 +29,130 @@ protected:
     void OnStarted() override { ReportState(SERVICE_RUNNING); }
     void OnStopProgress() override { ReportProgress(); }
     void OnStopping() override { ForwardingStopping(); }
-    void OnTick() override {
-        if (std::uint64_t dropped = m_overflow.Observe(DroppedBacklogFull(), request() == kRequestStop))
-            WriteErrorLog(BacklogFullLine(dropped).c_str());
-        // The last values are written once the spool thread has ended, after the supervision.
-        if (Now() - m_statisticsWritten >= kStatisticsEveryMs) {
-            WriteStatistics(DroppedBacklogFull());
-            m_statisticsWritten = Now();
-        }
-    }
-    void OnDrainGivenUp(long left) override { WriteErrorLog(GivenUpAtStopLine(left).c_str()); }
+    void OnTick() override { m_service.reports().Tick(Now(), request() == kRequestStop); }
+    void OnDrainGivenUp(long left) override { m_service.reports().DrainGivenUp(left); }
 
 private:
-    COverflowReport m_overflow;
-    ULONGLONG m_statisticsWritten = 0;
+    void ReportState(DWORD state) { m_service.status().Report(state); }
+    void ReportProgress() { m_service.status().Progress(); }
+
+    CSyslogService& m_service;
 };
 
-// So that PAUSED is reported only once the worker rests, and RUNNING once it goes on.
-void WaitWorkerSettled() {
-    for (DWORD waited = 0; waited < kSettleWaitMs && !ServiceSupervisor().WaitSettled(kSettleProgressMs);
-         waited += kSettleProgressMs)
-        ReportProgress();
+}  // namespace
+
+CSyslogService& CSyslogService::Instance() {
+    static CSyslogService service(
+        [](CSyslogService& self) -> std::unique_ptr<CWorkerSupervisor> { return std::make_unique<CSyslogSupervisor>(self); });
+    return service;
 }
 
-void RunService() {
+CSyslogService::CSyslogService(const SupervisorMaker& makeSupervisor, CServiceStatus::Sender send)
+    : m_status(std::move(send)),
+      m_supervisor(makeSupervisor(*this)),
+      m_mainDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_handlerIdle(CreateEventA(nullptr, TRUE, TRUE, nullptr)) {}
+
+void WINAPI CSyslogService::ServiceMain(DWORD, LPSTR*) {
+    CSyslogService& service = Instance();
+    InterlockedExchange(&service.m_mainEntered, 1);
+    service.Start();
+    SetEvent(service.m_mainDone.get());
+}
+
+void WINAPI CSyslogService::ServiceCtrlHandler(DWORD control) { Instance().Control(control); }
+
+void CSyslogService::Start() {
     SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceCtrlHandler);
     if (handle == nullptr) return;
-    SetStatusHandle(handle);
-    SetServiceExit(NO_ERROR);
+    m_status.Attach(handle);
+    m_status.SetExit(NO_ERROR);
     // RUNNING comes from the supervision, once the worker's socket is bound.
-    if (!ReportState(SERVICE_START_PENDING)) {
-        ReportState(SERVICE_STOPPED);
+    if (!m_status.Report(SERVICE_START_PENDING)) {
+        m_status.Report(SERVICE_STOPPED);
         return;
     }
     {
         ComApartment com;
         if (!com.ok()) {
             WriteErrorLog(kLogComFailed);
-            SetServiceExit(ERROR_DLL_INIT_FAILED);
+            m_status.SetExit(ERROR_DLL_INIT_FAILED);
         } else {
             StartForwarding();
-            if (!ServiceSupervisor().Supervise(SyslogWorker)) SetServiceExit(ERROR_SERVICE_NO_THREAD);
+            if (!m_supervisor->Supervise(SyslogWorker)) m_status.SetExit(ERROR_SERVICE_NO_THREAD);
             // What the stop spooled reaches the disk, and the counters their last values.
-            if (CurrentState() == SERVICE_STOP_PENDING) ReportProgress();
-            else ReportState(SERVICE_STOP_PENDING);
+            if (m_status.state() == SERVICE_STOP_PENDING) m_status.Progress();
+            else m_status.Report(SERVICE_STOP_PENDING);
             StopForwarding();
-            WriteStatistics(DroppedBacklogFull());
+            m_reports.WriteLast();
         }
     }
-    ReportState(SERVICE_STOPPED);
+    m_status.Report(SERVICE_STOPPED);
 }
 
-}  // namespace
-
-CWorkerSupervisor& ServiceSupervisor() {
-    static CSyslogSupervisor supervisor;
-    return supervisor;
-}
-
-void WINAPI ServiceMain(DWORD, LPSTR*) {
-    InterlockedExchange(&g_serviceMainEntered, 1);
-    RunService();
-    SetEvent(g_serviceMainDone);
-}
-
-// A stop is only begun here: the supervision reports its progress and, once the port is given
-// back and what was read is forwarded, the service main reports STOPPED.
-void WINAPI ServiceCtrlHandler(DWORD control) {
-    ResetEvent(g_handlerIdle);
-    DWORD state = CurrentState();
-    bool settled = state == SERVICE_RUNNING || state == SERVICE_PAUSED;
-    CWorkerSupervisor& supervisor = ServiceSupervisor();
+// Each control reports a state before it returns: the manager takes that as its answer.
+void CSyslogService::Control(DWORD control) {
+    ResetEvent(m_handlerIdle.get());
     switch (control) {
-    case SERVICE_CONTROL_STOP:
-        if (supervisor.request() != kRequestStop) {
-            ReportState(SERVICE_STOP_PENDING);
-            supervisor.RequestStop();
-        } else {
-            ReportState(state);
-        }
-        break;
-    case SERVICE_CONTROL_PAUSE:
-    case SERVICE_CONTROL_CONTINUE:
-        if (!settled) {
-            ReportState(state);
-            break;
-        }
-        ReportState(control == SERVICE_CONTROL_PAUSE ? SERVICE_PAUSE_PENDING : SERVICE_CONTINUE_PENDING);
-        if (control == SERVICE_CONTROL_PAUSE ? supervisor.RequestPause() : supervisor.RequestContinue())
-            WaitWorkerSettled();
-        // A pause the worker did not take is reported as what it is: still running.
-        ReportState(supervisor.paused() ? SERVICE_PAUSED : SERVICE_RUNNING);
-        break;
-    default:
-        ReportState(state);
-        break;
+    case SERVICE_CONTROL_STOP: Stop(); break;
+    case SERVICE_CONTROL_PAUSE: Pause(); break;
+    case SERVICE_CONTROL_CONTINUE: Continue(); break;
+    default: m_status.Report(m_status.state()); break;
     }
-    SetEvent(g_handlerIdle);
+    SetEvent(m_handlerIdle.get());
 }
 
-bool RunServiceDispatcher() {
+void CSyslogService::Stop() {
+    if (m_supervisor->request() != kRequestStop) {
+        m_status.Report(SERVICE_STOP_PENDING);
+        m_supervisor->RequestStop();
+    } else {
+        m_status.Report(m_status.state());
+    }
+}
+
+void CSyslogService::Pause() { Settle(SERVICE_CONTROL_PAUSE); }
+
+void CSyslogService::Continue() { Settle(SERVICE_CONTROL_CONTINUE); }
+
+void CSyslogService::Settle(DWORD control) {
+    DWORD state = m_status.state();
+    if (state != SERVICE_RUNNING && state != SERVICE_PAUSED) {
+        m_status.Report(state);
+        return;
+    }
+    bool pause = control == SERVICE_CONTROL_PAUSE;
+    m_status.Report(pause ? SERVICE_PAUSE_PENDING : SERVICE_CONTINUE_PENDING);
+    if (pause ? m_supervisor->RequestPause() : m_supervisor->RequestContinue()) WaitWorkerSettled();
+    // A pause the worker did not take is reported as what it is: still running.
+    m_status.Report(m_supervisor->paused() ? SERVICE_PAUSED : SERVICE_RUNNING);
+}
+
+// So that PAUSED is reported only once the worker rests, and RUNNING once it goes on.
+void CSyslogService::WaitWorkerSettled() {
+    for (DWORD waited = 0; waited < kSettleWaitMs && !m_supervisor->WaitSettled(kSettleProgressMs);
+         waited += kSettleProgressMs)
+        m_status.Progress();
+}
+
+bool CSyslogService::RunDispatcher() {
     std::string name = kServiceName;  // the table wants a writable copy
     SERVICE_TABLE_ENTRYA table[] = {{&name[0], ServiceMain}, {nullptr, nullptr}};
     if (!StartServiceCtrlDispatcherA(table)) return false;
     // STOPPED is the service main's last report, and a handler waits for a pause at most
     // kSettleWaitMs: neither wait is long, yet neither may hang the end of the program.
-    if (ovwin::AtomicRead(g_serviceMainEntered) != 0)
-        WaitForSingleObject(g_serviceMainDone, kEndOfServiceMainMs);
-    WaitForSingleObject(g_handlerIdle, kSettleWaitMs + kEndOfServiceMainMs);
+    if (AtomicRead(m_mainEntered) != 0) WaitForSingleObject(m_mainDone.get(), kEndOfServiceMainMs);
+    WaitForSingleObject(m_handlerIdle.get(), kSettleWaitMs + kEndOfServiceMainMs);
     Sleep(kHandlerAnswerMs);
     // Datagram threads may still be inside the heap or the loader. The normal exit runs DLL detach
     // code and static destructors behind those locks and can hang for ever; everything worth
     // keeping is on disk by now and the socket is closed.
     TerminateProcess(GetCurrentProcess(), 0);
     return true;
+}
+
+bool RunServiceDispatcher() { return CSyslogService::Instance().RunDispatcher(); }
+
+void SetServiceExit(DWORD win32Code, DWORD specificCode) {
+    CSyslogService::Instance().status().SetExit(win32Code, specificCode);
 }

@@ -1,19 +1,15 @@
 #include "service_status.h"
 
-#include "ovwin/locks.h"
+#include <utility>
 
 namespace {
-
-SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
-volatile LONG g_currentState = SERVICE_STOPPED;
-volatile LONG g_checkPoint = 0;
-volatile LONG g_win32Exit = NO_ERROR;
-volatile LONG g_specificExit = 0;
 
 bool IsPending(DWORD state) {
     return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
            state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
 }
+
+}  // namespace
 
 DWORD WaitHint(DWORD state) {
     switch (state) {
@@ -25,44 +21,48 @@ DWORD WaitHint(DWORD state) {
     }
 }
 
-// Each report fills its own copy, so that reports from several threads need no lock.
-bool Send() {
-    if (g_statusHandle == nullptr) return false;
-    DWORD state = CurrentState();
-    SERVICE_STATUS status = {};
-    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
-    status.dwCurrentState = state;
-    // Starting and stopping take no controls, as the service manager expects.
-    if (state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED)
-        status.dwControlsAccepted = kControlsAccepted;
-    if (state == SERVICE_STOPPED) {
-        status.dwWin32ExitCode = static_cast<DWORD>(ovwin::AtomicRead(g_win32Exit));
-        status.dwServiceSpecificExitCode = static_cast<DWORD>(ovwin::AtomicRead(g_specificExit));
-    }
-    status.dwCheckPoint = static_cast<DWORD>(ovwin::AtomicRead(g_checkPoint));
-    status.dwWaitHint = WaitHint(state);
-    return SetServiceStatus(g_statusHandle, &status) != FALSE;
+CServiceStatus::CServiceStatus(Sender send) : m_send(std::move(send)), m_status() {
+    m_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    m_status.dwCurrentState = SERVICE_STOPPED;
 }
 
-}  // namespace
+void CServiceStatus::Attach(SERVICE_STATUS_HANDLE handle) {
+    ovwin::CriticalLock lock(m_lock);
+    m_handle = handle;
+}
 
-void SetStatusHandle(SERVICE_STATUS_HANDLE handle) { g_statusHandle = handle; }
+DWORD CServiceStatus::state() {
+    ovwin::CriticalLock lock(m_lock);
+    return m_status.dwCurrentState;
+}
 
-DWORD CurrentState() { return static_cast<DWORD>(ovwin::AtomicRead(g_currentState)); }
-
-bool ReportState(DWORD state) {
-    LONG before = InterlockedExchange(&g_currentState, static_cast<LONG>(state));
-    if (static_cast<DWORD>(before) != state || !IsPending(state))
-        InterlockedExchange(&g_checkPoint, IsPending(state) ? 1 : 0);
+bool CServiceStatus::Report(DWORD state) {
+    ovwin::CriticalLock lock(m_lock);
+    if (m_status.dwCurrentState != state || !IsPending(state)) m_status.dwCheckPoint = IsPending(state) ? 1 : 0;
+    m_status.dwCurrentState = state;
+    // Starting and stopping take no controls, as the service manager expects.
+    bool takesControls = state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED;
+    m_status.dwControlsAccepted = takesControls ? kControlsAccepted : 0;
+    bool stopped = state == SERVICE_STOPPED;
+    m_status.dwWin32ExitCode = stopped ? m_win32Exit : NO_ERROR;
+    m_status.dwServiceSpecificExitCode = stopped ? m_specificExit : 0;
+    m_status.dwWaitHint = WaitHint(state);
     return Send();
 }
 
-void ReportProgress() {
-    InterlockedIncrement(&g_checkPoint);
+void CServiceStatus::Progress() {
+    ovwin::CriticalLock lock(m_lock);
+    ++m_status.dwCheckPoint;
     Send();
 }
 
-void SetServiceExit(DWORD win32Code, DWORD specificCode) {
-    InterlockedExchange(&g_win32Exit, static_cast<LONG>(win32Code));
-    InterlockedExchange(&g_specificExit, static_cast<LONG>(specificCode));
+void CServiceStatus::SetExit(DWORD win32Code, DWORD specificCode) {
+    ovwin::CriticalLock lock(m_lock);
+    m_win32Exit = win32Code;
+    m_specificExit = specificCode;
+}
+
+bool CServiceStatus::Send() {
+    if (m_handle == nullptr) return false;
+    return m_send ? m_send(m_handle, m_status) : SetServiceStatus(m_handle, &m_status) != FALSE;
 }

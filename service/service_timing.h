@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 // The start: the socket bound and the worker listening, with progress while it settles.
 constexpr DWORD kStartWaitHintMs = 10000;
 // A stop and a pause report a new checkpoint at least this often while they wait.
@@ -20,6 +22,7 @@ constexpr DWORD kDrainLimitMs = 20000;
 // While the stop asks and drains, a checkpoint at least this often; its waits look this often.
 constexpr DWORD kStopProgressMs = 500;
 constexpr DWORD kStopPollMs = 100;
+constexpr DWORD kDrainPollMs = 20;
 // Last, the records still waiting out their retries are given this long to reach the spools (the
 // drain above has normally seen them go), then the spool threads this long to leave a delivery.
 constexpr DWORD kQueueStopMs = 500;
@@ -47,3 +50,14 @@ static_assert(kStopProgressMs + kStopPollMs < kStopWaitHintMs, "a stop's checkpo
 static_assert(kStopProgressMs + kStopPollMs + kEndWaitMs < kStopWaitHintMs, "ending the worker");
 static_assert(kQueueStopMs + kSpoolStopMs < kStopWaitHintMs, "stopping the queue and spool threads");
 static_assert(kSettleProgressMs < kPauseWaitHintMs, "a pause's checkpoints");
+
+// The longest each pending state goes without a new checkpoint, as the waits above are built:
+// what its wait hint must cover. A stop's is a worker ended from outside, then the drain's first
+// checkpoint, counted from the drain's start; or the queue's and the spool threads' bounds. A start reports none;
+// its hint covers the whole start.
+constexpr DWORD kStopSilenceMs =
+    std::max(kStopProgressMs + kStopPollMs + kEndWaitMs + kStopProgressMs + kDrainPollMs,
+             kQueueStopMs + kSpoolStopMs);
+constexpr DWORD kPauseSilenceMs = kSettleProgressMs;
+static_assert(kStopSilenceMs < kStopWaitHintMs, "a stop's longest silence");
+static_assert(kPauseSilenceMs < kPauseWaitHintMs, "a pause's longest silence");

@@ -154,6 +154,6 @@ void CWorkerSupervisor::Drain() {
             OnStopProgress();
             progress = now;
         }
-        Sleep(20);
+        Sleep(kDrainPollMs);
     }
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "OVSyslog.h"
+#include "ovwin/registry_number.h"
 
 namespace {
 
@@ -43,10 +44,7 @@ bool WriteTcpCounters(HKEY statistics) {
 void PrintTcpCounters(HKEY statistics) {
     for (const Counter& c : kCounters) {
         std::uint64_t value = 0;
-        DWORD type = 0, size = sizeof value;
-        if (RegQueryValueExA(statistics, c.name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-                ERROR_SUCCESS &&
-            type == REG_QWORD && size == sizeof value)
+        if (ovwin::ReadRegStoredNumber(statistics, nullptr, c.name, REG_QWORD, &value))
             std::printf("%s : %llu\n", c.name, static_cast<unsigned long long>(value));
     }
 }

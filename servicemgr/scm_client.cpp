@@ -55,14 +55,10 @@ ServiceOutcome StopServiceOutcome(const char* name, ovwin::ServicePolling timing
     SC_HANDLE service = c.service.get();
     SERVICE_STATUS& status = c.status;
     if (status.dwCurrentState != SERVICE_RUNNING) return ServiceOutcome::Done;
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) {
-        // The service may have stopped between the query and the request.
-        if (Query(service, &status) && status.dwCurrentState == SERVICE_STOPPED)
-            return ServiceOutcome::Done;
-        return ServiceOutcome::Refused;
-    }
-    DWORD state = ovwin::WaitWhilePending(service, SERVICE_STOP_PENDING, status.dwCurrentState, timing);
-    if (state == SERVICE_STOPPED || state == SERVICE_STOP_PENDING) return ServiceOutcome::Done;
+    ovwin::StopOutcome stop = ovwin::StopAndWait(service, timing);
+    // A refusal counts as done when the service stopped between the query and the request.
+    if (!stop.underWay) return stop.state == SERVICE_STOPPED ? ServiceOutcome::Done : ServiceOutcome::Refused;
+    if (stop.state == SERVICE_STOPPED || stop.state == SERVICE_STOP_PENDING) return ServiceOutcome::Done;
     return ServiceOutcome::NotStopped;
 }
 

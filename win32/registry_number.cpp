@@ -59,4 +59,21 @@ RegNumber ReadRegNumber(HKEY root, const char* subKey, const char* valueName, st
     return result;
 }
 
+bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type, std::uint64_t* value) {
+    std::string data;
+    DWORD stored = 0;
+    if (!ReadRegData(root, subKey, valueName, &data, &stored) || stored != type) return false;
+    if (type == REG_DWORD && data.size() == sizeof(DWORD)) {
+        DWORD dword;
+        std::memcpy(&dword, data.data(), sizeof dword);
+        *value = dword;
+        return true;
+    }
+    if (type == REG_QWORD && data.size() == sizeof(std::uint64_t)) {
+        std::memcpy(value, data.data(), sizeof *value);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace ovwin

@@ -1,6 +1,10 @@
 #include "comm_settings.h"
 
+#include <cstdint>
+
 #include "ovwin/handles.h"
+#include "ovwin/registry_number.h"
+#include "ovwin/registry_text.h"
 #include "registry_watch.h"
 
 using namespace ovwin;
@@ -9,25 +13,17 @@ namespace orvane_comm {
 namespace {
 
 bool ReadDword(HKEY key, const char* name, DWORD* out) {
-  DWORD type = 0, value = 0, size = sizeof(value);
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
-          ERROR_SUCCESS ||
-      type != REG_DWORD || size != sizeof(value))
-    return false;
-  *out = value;
+  std::uint64_t value = 0;
+  if (!ReadRegStoredNumber(key, nullptr, name, REG_DWORD, &value)) return false;
+  *out = static_cast<DWORD>(value);
   return true;
 }
 
 bool ReadString(HKEY key, const char* name, std::string* out) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      (type != REG_SZ && type != REG_EXPAND_SZ))
+  DWORD type = 0;
+  std::string text;
+  if (!ReadRegText(key, nullptr, name, &text, &type) || (type != REG_SZ && type != REG_EXPAND_SZ))
     return false;
-  std::string text(size + 1, '\0');
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &size) !=
-      ERROR_SUCCESS)
-    return false;
-  text.resize(strnlen(text.c_str(), size));  // stored data need not end in NUL
   *out = text;
   return true;
 }

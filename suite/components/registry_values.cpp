@@ -1,6 +1,10 @@
 #include "registry_values.h"
 
+#include <cstdint>
+
 #include "ovwin/handles.h"
+#include "ovwin/registry_number.h"
+#include "ovwin/registry_text.h"
 #include "multi_sz.h"
 
 using namespace ovwin;
@@ -11,18 +15,9 @@ namespace {
 constexpr const char* kUpdateMutexName = "OrvaneComponentsStandInRegistry";
 
 bool QueryRaw(const char* key, const char* name, DWORD wantType, std::string* out) {
-  UniqueHkey k;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE, k.put()) != ERROR_SUCCESS)
-    return false;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(k.get(), name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != wantType)
-    return false;
-  std::string data(size, '\0');
-  if (size && RegQueryValueExA(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                               &size) != ERROR_SUCCESS)
-    return false;
-  data.resize(size);
+  DWORD type = 0;
+  std::string data;
+  if (!ReadRegData(HKEY_LOCAL_MACHINE, key, name, &data, &type) || type != wantType) return false;
   *out = data;
   return true;
 }
@@ -47,9 +42,9 @@ bool ReadString(const char* key, const char* name, std::string* out) {
 }
 
 bool ReadDword(const char* key, const char* name, DWORD* out) {
-  std::string data;
-  if (!QueryRaw(key, name, REG_DWORD, &data) || data.size() != sizeof(DWORD)) return false;
-  memcpy(out, data.data(), sizeof(DWORD));
+  std::uint64_t value = 0;
+  if (!ReadRegStoredNumber(HKEY_LOCAL_MACHINE, key, name, REG_DWORD, &value)) return false;
+  *out = static_cast<DWORD>(value);
   return true;
 }
 

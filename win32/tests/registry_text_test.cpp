@@ -3,8 +3,10 @@
 // as that number, not as its bytes.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
+#include "ovwin/registry_number.h"
 #include "ovwin/registry_text.h"
 
 namespace {
@@ -77,6 +79,52 @@ TEST(RegistryText, AMissingKeyReadsAsAbsent) {
     std::string text = "untouched";
     EXPECT_FALSE(ovwin::ReadRegText(HKEY_CURRENT_USER, "Software\\OVSyslogTests\\NoSuchKey", "Value", &text));
     EXPECT_EQ(text, "untouched");
+}
+
+TEST(RegistryNumber, ACounterOrFlagIsTakenOnlyAsWritten) {
+    const DWORD flag = 7;
+    const std::uint64_t count = 0x1234567890ull;
+    const unsigned char three[3] = {1, 2, 3};
+    struct Stored {
+        DWORD type;  // 0: no value stored
+        const void* data;
+        DWORD size;
+    };
+    const struct {
+        int line;
+        Stored stored;
+        DWORD want;  // the type asked for
+        bool taken;
+        std::uint64_t value;
+    } cases[] = {
+        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_DWORD, true, 7},
+        {__LINE__, {REG_QWORD, &count, sizeof count}, REG_QWORD, true, count},
+        {__LINE__, {0, nullptr, 0}, REG_DWORD, false, 0},
+        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_QWORD, false, 0},   // another type
+        {__LINE__, {REG_QWORD, &count, sizeof count}, REG_DWORD, false, 0},
+        {__LINE__, {REG_SZ, "7", 2}, REG_DWORD, false, 0},                  // text is a setting's form
+        {__LINE__, {REG_DWORD, three, sizeof three}, REG_DWORD, false, 0},  // the type's size only
+        {__LINE__, {REG_QWORD, &flag, sizeof flag}, REG_QWORD, false, 0},
+    };
+    for (const auto& c : cases) {
+        TestKey key;
+        ASSERT_TRUE(key.created());
+        if (c.stored.type != 0) {
+            ASSERT_TRUE(key.Store("Value", c.stored.type, c.stored.data, c.stored.size)) << "case at line " << c.line;
+        }
+        std::uint64_t value = 99;
+        EXPECT_EQ(ovwin::ReadRegStoredNumber(HKEY_CURRENT_USER, kTestKey, "Value", c.want, &value), c.taken)
+            << "case at line " << c.line;
+        EXPECT_EQ(value, c.taken ? c.value : 99) << "case at line " << c.line;
+        // The same through an open key, as the readers of several values use it.
+        HKEY open = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, &open), ERROR_SUCCESS);
+        value = 99;
+        EXPECT_EQ(ovwin::ReadRegStoredNumber(open, nullptr, "Value", c.want, &value), c.taken)
+            << "case at line " << c.line;
+        EXPECT_EQ(value, c.taken ? c.value : 99) << "case at line " << c.line;
+        RegCloseKey(open);
+    }
 }
 
 }  // namespace

@@ -56,4 +56,51 @@ TEST(WaitWhilePending, WaitsOneIntervalBeforeEachQuery) {
     EXPECT_GE(GetTickCount64() - start, 3 * 100u - 30) << "three queries, three intervals";
 }
 
+// The manager's answer to a stop request: taken with a state, or refused.
+constexpr DWORD kRefused = 0xFFFFFFFE;
+
+TEST(StopAndWait, WaitsOnlyWhileAStopIsUnderWay) {
+    struct {
+        int line;
+        DWORD answer;                 // to the request
+        std::vector<DWORD> queries;   // answers to the queries after it
+        bool underWay;
+        DWORD result;
+        size_t queried;
+    } cases[] = {
+        {__LINE__, P, {P, S}, true, S, 2},
+        {__LINE__, R, {P, P, S}, true, S, 3},        // taken before the service saw it
+        {__LINE__, S, {}, true, S, 0},               // stopped at once: nothing to wait for
+        {__LINE__, P, {P, P, P, P}, true, P, 3},     // polls run out while stopping
+        {__LINE__, P, {kFailed, S}, true, S, 2},
+        {__LINE__, kRefused, {S}, false, S, 1},      // stopped before the request
+        {__LINE__, kRefused, {R}, false, R, 1},      // refused while running: no wait
+        {__LINE__, kRefused, {kFailed}, false, 0, 1},
+        {__LINE__, kRefused, {P, P, S}, true, S, 3}, // someone else's stop is waited for too
+    };
+    for (const auto& c : cases) {
+        size_t queried = 0;
+        int begun = 0;
+        auto ask = [&](DWORD* state) {
+            EXPECT_EQ(queried, 0u) << "line " << c.line << ": asked after a query";
+            if (c.answer == kRefused) return false;
+            *state = c.answer;
+            return true;
+        };
+        auto query = [&](DWORD* state) {
+            DWORD answer = queried < c.queries.size() ? c.queries[queried] : kFailed;
+            ++queried;
+            if (answer == kFailed) return false;
+            *state = answer;
+            return true;
+        };
+        ovwin::StopOutcome stop =
+            ovwin::StopAndWait(ask, query, {1, 2}, {}, [&] { ++begun; });
+        EXPECT_EQ(stop.underWay, c.underWay) << "line " << c.line;
+        EXPECT_EQ(stop.state, c.result) << "line " << c.line;
+        EXPECT_EQ(queried, c.queried) << "line " << c.line;
+        EXPECT_EQ(begun, c.underWay ? 1 : 0) << "line " << c.line;
+    }
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
-// Size settings: an operator may store a number as REG_DWORD, REG_QWORD or decimal text, and each
-// form takes the same bounds.
+// Numbers in the registry. Size settings: an operator may store a number as REG_DWORD, REG_QWORD
+// or decimal text, and each form takes the same bounds. Counters and flags: taken only as written.
 #pragma once
 
 #include <windows.h>
@@ -25,5 +25,10 @@ struct RegNumber {
 // was; a REG_DWORD or REG_QWORD whose size does not fit its type holds no number and is refused.
 RegNumber ReadRegNumber(HKEY root, const char* subKey, const char* valueName, std::uint64_t min,
                         std::uint64_t max, std::uint64_t defaultValue);
+
+// A number the programs wrote themselves (a counter, a flag): read only when stored as `type`,
+// REG_DWORD or REG_QWORD, of that type's size. False, *value untouched, otherwise. A null subKey
+// reads from root itself.
+bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type, std::uint64_t* value);
 
 }  // namespace ovwin
