@@ -54,12 +54,6 @@ bool SetCount(HKEY key, const std::string& name, std::uint64_t value) {
            ERROR_SUCCESS;
 }
 
-bool GetCount(HKEY key, const char* name, std::uint64_t* value) {
-    DWORD type = 0, size = sizeof *value;
-    return RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS &&
-           type == REG_QWORD && size == sizeof *value;
-}
-
 }  // namespace
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
@@ -140,7 +134,7 @@ bool PrintStatistics() {
     }
     for (const char* name : kTotals) {
         std::uint64_t value = 0;
-        if (GetCount(key.get(), name, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
+        if (ovwin::ReadRegStoredNumber(key.get(), nullptr, name, REG_QWORD, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
     }
     PrintTcpCounters(key.get());
     // Then each destination's spool, in the order the registry keeps them.
