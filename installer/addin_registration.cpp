@@ -29,9 +29,7 @@ UINT CallEntry(MSIHANDLE install, const char* entry) {
 
 }  // namespace
 
-extern "C" UINT __stdcall RegisterAddin(MSIHANDLE install) {
-    return CallEntry(install, "DllRegisterServer");
-}
+extern "C" UINT __stdcall RegisterAddin(MSIHANDLE install) { return CallEntry(install, "DllRegisterServer"); }
 
 extern "C" UINT __stdcall UnregisterAddin(MSIHANDLE install) {
     return CallEntry(install, "DllUnregisterServer");

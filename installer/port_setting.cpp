@@ -17,8 +17,8 @@ extern "C" UINT __stdcall PreparePort(MSIHANDLE install) {
     std::string given = GetProperty(install, kPortProperty);
     int port = 0;
     if (!given.empty() && !ovwin::ParsePortText(given.c_str(), &port))
-        return Fail(install, "SYSLOGPORT=\"" + given +
-                                 "\" is not a UDP port: give a whole number from 1 to 65535.");
+        return Fail(install,
+                    "SYSLOGPORT=\"" + given + "\" is not a UDP port: give a whole number from 1 to 65535.");
     // As the service reads it: a REG_DWORD port is its number, not its bytes.
     std::string stored;
     DWORD storedType = REG_SZ;
@@ -45,7 +45,9 @@ extern "C" UINT __stdcall WritePort(MSIHANDLE install) {
 }
 
 // Rollback: puts back what PreparePort found.
-extern "C" UINT __stdcall RestorePort(MSIHANDLE install) { return RestorePortValue(kPortValue, ActionData(install)); }
+extern "C" UINT __stdcall RestorePort(MSIHANDLE install) {
+    return RestorePortValue(kPortValue, ActionData(install));
+}
 
 // Deferred, just before the service starts: a port held by another receiver fails the install
 // with a message that says so, instead of the service manager's bare start failure.

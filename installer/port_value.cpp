@@ -17,7 +17,8 @@ UINT SetPortValue(const char* name, const char* text, DWORD type) {
     LONG error;
     if (type == REG_DWORD && ovwin::ParseUnsignedText(text, &number)) {
         DWORD value = number;
-        error = RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+        error = RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                               sizeof value);
     } else {
         error = RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                                static_cast<DWORD>(std::strlen(text) + 1));

@@ -49,18 +49,18 @@ extern "C" UINT __stdcall StopServiceAndWait(MSIHANDLE install) {
     SERVICE_STATUS_PROCESS status = {};
     DWORD size = 0;
     if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                              sizeof status, &size) || status.dwCurrentState == SERVICE_STOPPED)
+                              sizeof status, &size) ||
+        status.dwCurrentState == SERVICE_STOPPED)
         return ERROR_SUCCESS;
     ovwin::UniqueHandleT process(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
     ULONGLONG start = GetTickCount64();
     DWORD state = ovwin::StopAndWait(service.get(), kStopPolling).state;
     ULONGLONG spent = GetTickCount64() - start;
     DWORD left = spent < kStopWaitMs ? static_cast<DWORD>(kStopWaitMs - spent) : 0;
-    if (state == SERVICE_STOPPED &&
-        (!process || WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0))
+    if (state == SERVICE_STOPPED && (!process || WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0))
         return ERROR_SUCCESS;
-    return Fail(install, "OVSyslog did not stop within " + std::to_string(kStopWaitMs / 1000) +
-                             " s (state " + std::to_string(state) + ").");
+    return Fail(install, "OVSyslog did not stop within " + std::to_string(kStopWaitMs / 1000) + " s (state " +
+                             std::to_string(state) + ").");
 }
 
 // At uninstall, not at an upgrade: the service's error log beside it goes with the product.

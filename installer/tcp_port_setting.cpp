@@ -23,8 +23,9 @@ extern "C" UINT __stdcall PrepareTcpPort(MSIHANDLE install) {
     std::string given = GetProperty(install, kTcpPortProperty);
     unsigned long port = 0;
     if (!given.empty() && !ovwin::ParseUnsignedText(given.c_str(), ovwin::kMaxPort, &port))
-        return Fail(install, "TCPPORT=\"" + given +
-                                 "\" is not a TCP port: give a whole number from 1 to 65535, or 0 for no TCP.");
+        return Fail(install,
+                    "TCPPORT=\"" + given +
+                        "\" is not a TCP port: give a whole number from 1 to 65535, or 0 for no TCP.");
     std::string stored;
     DWORD storedType = REG_SZ;
     bool had = ovwin::ReadRegText(HKEY_LOCAL_MACHINE, kSettingsKey, kTcpPortValue, &stored, &storedType);

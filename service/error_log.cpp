@@ -19,8 +19,8 @@ std::string ProgramDirectory() {
 
 std::string ErrorLogLine(const SYSTEMTIME& t, const char* message) {
     char stamp[32];
-    std::snprintf(stamp, sizeof stamp, "%4d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
+    std::snprintf(stamp, sizeof stamp, "%4d-%02d-%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay, t.wHour,
+                  t.wMinute, t.wSecond);
     return std::string(stamp) + "\t" + message + "\r\n";
 }
 
@@ -39,7 +39,7 @@ void AppendLine(const std::string& path, const std::string& line) {
     ovwin::CriticalLock turn(AppendTurns());
     // Append-only access: each write lands at the end as one piece.
     ovwin::UniqueFile file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return;
     DWORD written = 0;
     WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);

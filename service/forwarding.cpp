@@ -26,9 +26,9 @@ constexpr const char* kBacklogFullValue = "DroppedBacklogFull";
 constexpr const char* kSpoolFullValue = "DroppedSpoolFull";
 constexpr const char* kGivenUpValue = "GivenUp";
 constexpr const char* kSpoolDamagedValue = "SpoolDamaged";
-constexpr const char* kTotals[] = {kReceivedValue,     kForwardedValue,   kRedeliveredValue, kSpooledValue,
-                                   kSpooledBytesValue, kBacklogFullValue, kSpoolFullValue,   kGivenUpValue,
-                                   kSpoolDamagedValue};
+constexpr const char* kTotals[] = {kReceivedValue,  kForwardedValue,    kRedeliveredValue,
+                                   kSpooledValue,   kSpooledBytesValue, kBacklogFullValue,
+                                   kSpoolFullValue, kGivenUpValue,      kSpoolDamagedValue};
 
 std::atomic<std::uint64_t> g_received{0};
 
@@ -40,7 +40,9 @@ public:
     // The runtime's generator, never seeded, as the retries have always waited.
     unsigned RetryWaitMs() override { return static_cast<unsigned>(std::rand()) % kRetryWaitModulusMs; }
     void Log(const std::string& line) override { WriteErrorLog(line.c_str()); }
-    std::unique_ptr<ISpoolFolder> Folder() override { return MakeSpoolFolder(ProgramDirectory() + kSpoolFolderName); }
+    std::unique_ptr<ISpoolFolder> Folder() override {
+        return MakeSpoolFolder(ProgramDirectory() + kSpoolFolderName);
+    }
 };
 
 // Never destroyed: datagram threads a stop gave up on may still deliver through them.
@@ -50,15 +52,16 @@ CDeliveryQueue* g_queue = nullptr;
 std::string StatisticsKey() { return std::string(ovwin::kSyslogKey) + "\\" + kStatisticsSubkey; }
 
 bool SetCount(HKEY key, const std::string& name, std::uint64_t value) {
-    return RegSetValueExA(key, name.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-           ERROR_SUCCESS;
+    return RegSetValueExA(key, name.c_str(), 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
 std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
-    ovwin::RegNumber stored = ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue,
-                                                   kMinSpoolMaxBytes, kMaxSpoolMaxBytes, kSpoolDefaultMaxBytes);
+    ovwin::RegNumber stored =
+        ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, kSpoolMaxValue, kMinSpoolMaxBytes,
+                             kMaxSpoolMaxBytes, kSpoolDefaultMaxBytes);
     *refused = stored.refused;
     return stored.value;
 }
@@ -66,8 +69,8 @@ std::uint64_t ReadSpoolMaxBytes(std::string* refused) {
 std::string SpoolMaxRefusedLine(const std::string& refused, std::uint64_t used) {
     char line[200];
     std::snprintf(line, sizeof line, kLogSpoolMaxRefused, refused.substr(0, 32).c_str(),
-                  static_cast<unsigned long long>(kMinSpoolMaxBytes), static_cast<unsigned long long>(kMaxSpoolMaxBytes),
-                  static_cast<unsigned long long>(used));
+                  static_cast<unsigned long long>(kMinSpoolMaxBytes),
+                  static_cast<unsigned long long>(kMaxSpoolMaxBytes), static_cast<unsigned long long>(used));
     return line;
 }
 
@@ -113,11 +116,13 @@ bool WriteStatistics(std::uint64_t droppedBacklogFull) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, StatisticsKey().c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                         key.put(), nullptr) != ERROR_SUCCESS)
         return false;
-    const std::uint64_t totals[] = {g_received,   c.forwarded,        c.redelivered, spooled,  spooledBytes,
-                                    droppedBacklogFull, c.spoolFull,    c.givenUp,     c.damaged};
-    static_assert(sizeof totals / sizeof totals[0] == sizeof kTotals / sizeof kTotals[0], "a value per counter");
+    const std::uint64_t totals[] = {g_received,         c.forwarded, c.redelivered, spooled,  spooledBytes,
+                                    droppedBacklogFull, c.spoolFull, c.givenUp,     c.damaged};
+    static_assert(sizeof totals / sizeof totals[0] == sizeof kTotals / sizeof kTotals[0],
+                  "a value per counter");
     bool ok = true;
-    for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i) ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
+    for (std::size_t i = 0; i < sizeof totals / sizeof totals[0]; ++i)
+        ok = SetCount(key.get(), kTotals[i], totals[i]) && ok;
     ok = WriteTcpCounters(key.get()) && ok;
     for (const SpoolCounters& s : c.spools) {
         ok = SetCount(key.get(), std::string(kSpooledValue) + " " + s.destination, s.records) && ok;
@@ -134,17 +139,20 @@ bool PrintStatistics() {
     }
     for (const char* name : kTotals) {
         std::uint64_t value = 0;
-        if (ovwin::ReadRegStoredNumber(key.get(), nullptr, name, REG_QWORD, &value)) std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
+        if (ovwin::ReadRegStoredNumber(key.get(), nullptr, name, REG_QWORD, &value))
+            std::printf("%s : %llu\n", name, static_cast<unsigned long long>(value));
     }
     PrintTcpCounters(key.get());
     // Then each destination's spool, in the order the registry keeps them.
-    const std::string spooled = std::string(kSpooledValue) + " ", bytes = std::string(kSpooledBytesValue) + " ";
+    const std::string spooled = std::string(kSpooledValue) + " ",
+                      bytes = std::string(kSpooledBytesValue) + " ";
     for (DWORD i = 0;; ++i) {
         char name[16384];
         DWORD length = sizeof name;
         std::uint64_t value = 0;
         DWORD type = 0, size = sizeof value;
-        LONG result = RegEnumValueA(key.get(), i, name, &length, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
+        LONG result = RegEnumValueA(key.get(), i, name, &length, nullptr, &type,
+                                    reinterpret_cast<BYTE*>(&value), &size);
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_QWORD || size != sizeof value) continue;
         std::string n(name, length);

@@ -19,7 +19,8 @@ constexpr const char* kSpoolMaxValue = "SpoolMaxSize";
 constexpr std::uint64_t kMinSpoolMaxBytes = 1ull << 20;
 constexpr std::uint64_t kMaxSpoolMaxBytes = 1ull << 40;
 // printf format: the refused text, the bounds, the size used instead.
-constexpr const char* kLogSpoolMaxRefused = "Syslog properties : SpoolMaxSize %s is not from %llu to %llu, %llu used !";
+constexpr const char* kLogSpoolMaxRefused =
+    "Syslog properties : SpoolMaxSize %s is not from %llu to %llu, %llu used !";
 
 // Written every few seconds while the service runs, and at its end.
 constexpr const char* kStatisticsSubkey = "Statistics";

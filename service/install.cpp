@@ -31,7 +31,8 @@ bool StopBeforeRemoval(SC_HANDLE service) {
         Say(kServiceName);
         Say(".");
     };
-    ovwin::StopOutcome stop = ovwin::StopAndWait(service, kStopPolling, [] { Say("."); }, begun);
+    ovwin::StopOutcome stop = ovwin::StopAndWait(
+        service, kStopPolling, [] { Say("."); }, begun);
     if (!stop.underWay) return true;
     Say("\n");
     if (stop.state == SERVICE_STOPPED) {
@@ -80,9 +81,9 @@ bool InstallService() {
     // Quoted: with spaces in an unquoted path the manager would try each prefix as a program.
     std::string command = std::string("\"") + path + "\"";
     ovwin::UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kServiceDisplayName,
-                                          SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                          SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
-                                          nullptr, nullptr, nullptr, nullptr, nullptr));
+                                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                 SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr));
     if (service) {
         SayLine("install service successed.");
         return true;
@@ -91,8 +92,9 @@ bool InstallService() {
     if (error == ERROR_SERVICE_EXISTS) {
         SayLine("the specified service already exists.");
     } else if (error == ERROR_DUPLICATE_SERVICE_NAME) {
-        SayLine("the display name already exists in the service control manager database either as a "
-                "service name or as another display name.");
+        SayLine(
+            "the display name already exists in the service control manager database either as a "
+            "service name or as another display name.");
     } else {
         Say("install service failed.\n");
         SayLine("error code: " + std::to_string(error));

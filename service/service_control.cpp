@@ -42,8 +42,9 @@ private:
 }  // namespace
 
 CSyslogService& CSyslogService::Instance() {
-    static CSyslogService service(
-        [](CSyslogService& self) -> std::unique_ptr<CWorkerSupervisor> { return std::make_unique<CSyslogSupervisor>(self); });
+    static CSyslogService service([](CSyslogService& self) -> std::unique_ptr<CWorkerSupervisor> {
+        return std::make_unique<CSyslogSupervisor>(self);
+    });
     return service;
 }
 
@@ -81,8 +82,10 @@ void CSyslogService::Start() {
             StartForwarding();
             if (!m_supervisor->Supervise(SyslogWorker)) m_status.SetExit(ERROR_SERVICE_NO_THREAD);
             // What the stop spooled reaches the disk, and the counters their last values.
-            if (m_status.state() == SERVICE_STOP_PENDING) m_status.Progress();
-            else m_status.Report(SERVICE_STOP_PENDING);
+            if (m_status.state() == SERVICE_STOP_PENDING)
+                m_status.Progress();
+            else
+                m_status.Report(SERVICE_STOP_PENDING);
             StopForwarding();
             m_reports.WriteLast();
         }
@@ -94,10 +97,18 @@ void CSyslogService::Start() {
 void CSyslogService::Control(DWORD control) {
     ResetEvent(m_handlerIdle.get());
     switch (control) {
-    case SERVICE_CONTROL_STOP: Stop(); break;
-    case SERVICE_CONTROL_PAUSE: Pause(); break;
-    case SERVICE_CONTROL_CONTINUE: Continue(); break;
-    default: m_status.Report(m_status.state()); break;
+    case SERVICE_CONTROL_STOP:
+        Stop();
+        break;
+    case SERVICE_CONTROL_PAUSE:
+        Pause();
+        break;
+    case SERVICE_CONTROL_CONTINUE:
+        Continue();
+        break;
+    default:
+        m_status.Report(m_status.state());
+        break;
     }
     SetEvent(m_handlerIdle.get());
 }

@@ -13,11 +13,15 @@ bool IsPending(DWORD state) {
 
 DWORD WaitHint(DWORD state) {
     switch (state) {
-    case SERVICE_START_PENDING: return kStartWaitHintMs;
-    case SERVICE_STOP_PENDING: return kStopWaitHintMs;
+    case SERVICE_START_PENDING:
+        return kStartWaitHintMs;
+    case SERVICE_STOP_PENDING:
+        return kStopWaitHintMs;
     case SERVICE_PAUSE_PENDING:
-    case SERVICE_CONTINUE_PENDING: return kPauseWaitHintMs;
-    default: return 0;
+    case SERVICE_CONTINUE_PENDING:
+        return kPauseWaitHintMs;
+    default:
+        return 0;
     }
 }
 
@@ -38,10 +42,12 @@ DWORD CServiceStatus::state() {
 
 bool CServiceStatus::Report(DWORD state) {
     ovwin::CriticalLock lock(m_lock);
-    if (m_status.dwCurrentState != state || !IsPending(state)) m_status.dwCheckPoint = IsPending(state) ? 1 : 0;
+    if (m_status.dwCurrentState != state || !IsPending(state))
+        m_status.dwCheckPoint = IsPending(state) ? 1 : 0;
     m_status.dwCurrentState = state;
     // Starting and stopping take no controls, as the service manager expects.
-    bool takesControls = state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED;
+    bool takesControls =
+        state != SERVICE_START_PENDING && state != SERVICE_STOP_PENDING && state != SERVICE_STOPPED;
     m_status.dwControlsAccepted = takesControls ? kControlsAccepted : 0;
     bool stopped = state == SERVICE_STOPPED;
     m_status.dwWin32ExitCode = stopped ? m_win32Exit : NO_ERROR;

@@ -53,11 +53,10 @@ static_assert(kSettleProgressMs < kPauseWaitHintMs, "a pause's checkpoints");
 
 // The longest each pending state goes without a new checkpoint, as the waits above are built:
 // what its wait hint must cover. A stop's is a worker ended from outside, then the drain's first
-// checkpoint, counted from the drain's start; or the queue's and the spool threads' bounds. A start reports none;
-// its hint covers the whole start.
-constexpr DWORD kStopSilenceMs =
-    std::max(kStopProgressMs + kStopPollMs + kEndWaitMs + kStopProgressMs + kDrainPollMs,
-             kQueueStopMs + kSpoolStopMs);
+// checkpoint, counted from the drain's start; or the queue's and the spool threads' bounds. A start reports
+// none; its hint covers the whole start.
+constexpr DWORD kStopSilenceMs = std::max(
+    kStopProgressMs + kStopPollMs + kEndWaitMs + kStopProgressMs + kDrainPollMs, kQueueStopMs + kSpoolStopMs);
 constexpr DWORD kPauseSilenceMs = kSettleProgressMs;
 static_assert(kStopSilenceMs < kStopWaitHintMs, "a stop's longest silence");
 static_assert(kPauseSilenceMs < kPauseWaitHintMs, "a pause's longest silence");

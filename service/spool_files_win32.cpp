@@ -43,7 +43,8 @@ public:
         while (*got < size) {
             OVERLAPPED at = At(offset + *got);
             DWORD n = 0;
-            if (!ReadFile(m_file.get(), static_cast<char*>(data) + *got, static_cast<DWORD>(size - *got), &n, &at))
+            if (!ReadFile(m_file.get(), static_cast<char*>(data) + *got, static_cast<DWORD>(size - *got), &n,
+                          &at))
                 return GetLastError() == ERROR_HANDLE_EOF;  // a read from the end of the file
             if (n == 0) break;
             *got += n;
@@ -96,7 +97,8 @@ public:
         UniqueFile file(CreateFileA(m_path.Of(name).c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size;
-        if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > static_cast<LONGLONG>(kSpoolSmallFileMaxBytes))
+        if (!file || !GetFileSizeEx(file.get(), &size) ||
+            size.QuadPart > static_cast<LONGLONG>(kSpoolSmallFileMaxBytes))
             return false;
         bytes->resize(static_cast<std::size_t>(size.QuadPart));
         DWORD got = 0;
@@ -110,7 +112,8 @@ public:
             UniqueFile file(CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
             DWORD written = 0;
-            if (!file || !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+            if (!file ||
+                !WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
                 written != bytes.size() || !FlushFileBuffers(file.get()))
                 return false;
         }
@@ -124,7 +127,8 @@ private:
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size;
         if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
-        return std::unique_ptr<ISpoolFile>(new Win32File(std::move(file), static_cast<std::uint64_t>(size.QuadPart)));
+        return std::unique_ptr<ISpoolFile>(
+            new Win32File(std::move(file), static_cast<std::uint64_t>(size.QuadPart)));
     }
 
     SpoolFolderPath m_path;

@@ -29,18 +29,14 @@ bool CWorkerSupervisor::WaitSettled(DWORD ms) {
     return true;
 }
 
-bool CWorkerSupervisor::paused() const {
-    return AtomicRead(const_cast<volatile LONG&>(m_paused)) != 0;
-}
+bool CWorkerSupervisor::paused() const { return AtomicRead(const_cast<volatile LONG&>(m_paused)) != 0; }
 
 void CWorkerSupervisor::Acted(LONG upTo) {
     InterlockedExchange(&m_acted, upTo);
     SetEvent(m_actedEvent);
 }
 
-LONG CWorkerSupervisor::request() const {
-    return AtomicRead(const_cast<volatile LONG&>(m_request));
-}
+LONG CWorkerSupervisor::request() const { return AtomicRead(const_cast<volatile LONG&>(m_request)); }
 
 bool CWorkerSupervisor::Request(LONG from, LONG to) {
     if (InterlockedCompareExchange(&m_request, to, from) != from) return false;

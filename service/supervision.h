@@ -45,9 +45,9 @@ protected:
     virtual bool Listening() { return true; }  // the worker is up: OnStarted follows once
     virtual long Pending() { return 0; }       // work left for a stop to wait for
     virtual void OnStarted() {}
-    virtual void OnTick() {}                   // about every kTickMs once started, and once at the end
+    virtual void OnTick() {}  // about every kTickMs once started, and once at the end
     virtual void OnStopProgress() {}
-    virtual void OnStopping() {}               // the stop begins, before the worker is asked to end
+    virtual void OnStopping() {}  // the stop begins, before the worker is asked to end
     virtual void OnDrainGivenUp(long left) { (void)left; }
     // Milliseconds since some start: tests move it near the points where a 32-bit count wraps.
     virtual ULONGLONG Now() { return GetTickCount64(); }
@@ -62,8 +62,8 @@ private:
     const DWORD m_drainLimitMs;
     volatile LONG m_request = kRequestStop;  // requests before the worker exists are ignored
     volatile LONG m_paused = 0;
-    HANDLE m_wake;                            // auto-reset: requests in a row fold into one
-    volatile LONG m_accepted = 0;             // requests accepted so far
-    volatile LONG m_acted = 0;                // of those, the ones the supervision acted on
-    HANDLE m_actedEvent;                      // auto-reset: set after each action
+    HANDLE m_wake;                 // auto-reset: requests in a row fold into one
+    volatile LONG m_accepted = 0;  // requests accepted so far
+    volatile LONG m_acted = 0;     // of those, the ones the supervision acted on
+    HANDLE m_actedEvent;           // auto-reset: set after each action
 };

@@ -115,7 +115,8 @@ unsigned OnSyslogMessage(CSyslogMinitor* message) {
         text = message->getMessage();
         host = message->getHost();
         try {
-            auto* records = new PreparedMessage(PrepareForward(host != nullptr ? host : "", text != nullptr ? text : ""));
+            auto* records =
+                new PreparedMessage(PrepareForward(host != nullptr ? host : "", text != nullptr ? text : ""));
             CSyslogMinitor::deliverInTurn(DeliverInTurn, records);
         } catch (...) {
             // Out of memory while forwarding: this message is lost, the thread goes on.

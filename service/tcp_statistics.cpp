@@ -35,8 +35,9 @@ bool WriteTcpCounters(HKEY statistics) {
     bool ok = true;
     for (const Counter& c : kCounters) {
         std::uint64_t value = counters.*c.value;
-        ok = RegSetValueExA(statistics, c.name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value), sizeof value) ==
-                 ERROR_SUCCESS && ok;
+        ok = RegSetValueExA(statistics, c.name, 0, REG_QWORD, reinterpret_cast<const BYTE*>(&value),
+                            sizeof value) == ERROR_SUCCESS &&
+             ok;
     }
     return ok;
 }

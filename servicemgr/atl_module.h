@@ -82,17 +82,13 @@ static_assert(sizeof(ClassEntry) == 36, "ATL 3.0 class entry");
 }  // namespace atl30
 
 extern "C" {
-HRESULT WINAPI AtlModuleGetClassObject(atl30::ModuleRecord* pM, REFCLSID rclsid, REFIID riid,
-                                       void** ppv);
+HRESULT WINAPI AtlModuleGetClassObject(atl30::ModuleRecord* pM, REFCLSID rclsid, REFIID riid, void** ppv);
 HRESULT WINAPI AtlModuleInit(atl30::ModuleRecord* pM, atl30::ClassEntry* p, HINSTANCE h);
-HRESULT WINAPI AtlModuleRegisterServer(atl30::ModuleRecord* pM, BOOL bRegTypeLib,
-                                       const CLSID* pCLSID);
+HRESULT WINAPI AtlModuleRegisterServer(atl30::ModuleRecord* pM, BOOL bRegTypeLib, const CLSID* pCLSID);
 HRESULT WINAPI AtlModuleTerm(atl30::ModuleRecord* pM);
 IUnknown* WINAPI AtlComPtrAssign(IUnknown** pp, IUnknown* lp);
-HRESULT WINAPI AtlInternalQueryInterface(void* pThis, const atl30::InterfaceEntry* pEntries,
-                                         REFIID iid, void** ppvObject);
-HRESULT WINAPI AtlModuleUnregisterServerEx(atl30::ModuleRecord* pM, BOOL bUnRegTypeLib,
-                                           const CLSID* pCLSID);
-HRESULT WINAPI AtlModuleAddTermFunc(atl30::ModuleRecord* pM, atl30::TermFunc* pFunc,
-                                    DWORD_PTR dw);
+HRESULT WINAPI AtlInternalQueryInterface(void* pThis, const atl30::InterfaceEntry* pEntries, REFIID iid,
+                                         void** ppvObject);
+HRESULT WINAPI AtlModuleUnregisterServerEx(atl30::ModuleRecord* pM, BOOL bUnRegTypeLib, const CLSID* pCLSID);
+HRESULT WINAPI AtlModuleAddTermFunc(atl30::ModuleRecord* pM, atl30::TermFunc* pFunc, DWORD_PTR dw);
 }

@@ -8,7 +8,7 @@
 MIDL_INTERFACE("471CC634-C18C-41E5-90A8-13B87041E880")
 IConsoleAddin : public IDispatch {
 public:
-    virtual HRESULT STDMETHODCALLTYPE GetResourceInstance(HINSTANCE* instance) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetResourceInstance(HINSTANCE * instance) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMenuNameId(long* id) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetMenuItemTextId(long* id) = 0;
     virtual HRESULT STDMETHODCALLTYPE GetPromptId(long* id) = 0;

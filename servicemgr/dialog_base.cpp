@@ -23,8 +23,8 @@ DialogBase::DialogBase(UINT templateId, HWND parent) : templateId_(templateId), 
 DialogBase::~DialogBase() = default;
 
 INT_PTR DialogBase::DoModal() {
-    return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(templateId_), parent_,
-                           &DialogBase::DialogProc, reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamA(ModuleInstance(), MAKEINTRESOURCEA(templateId_), parent_, &DialogBase::DialogProc,
+                           reinterpret_cast<LPARAM>(this));
 }
 
 bool DialogBase::UpdateData(bool save) {
@@ -56,8 +56,10 @@ int DialogBase::ShowMessage(const char* text, UINT type) const {
 
 void DialogBase::RouteCommand(WORD id, WORD code) {
     if (OnCommand(id, code)) return;
-    if (id == IDOK && code == BN_CLICKED) OnOK();
-    else if (id == IDCANCEL && code == BN_CLICKED) OnCancel();
+    if (id == IDOK && code == BN_CLICKED)
+        OnOK();
+    else if (id == IDCANCEL && code == BN_CLICKED)
+        OnCancel();
 }
 
 INT_PTR CALLBACK DialogBase::DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -43,8 +43,8 @@ void SetDefault(HKEY key, const char* subKey, const char* value) {
 
 LONG WriteProgId(const char* progId, const char* description, const char* clsid) {
     ovwin::UniqueHkey key;
-    LONG error = RegCreateKeyExA(HKEY_CLASSES_ROOT, progId, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                 key.put(), nullptr);
+    LONG error =
+        RegCreateKeyExA(HKEY_CLASSES_ROOT, progId, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
     if (error != ERROR_SUCCESS) return error;
     SetDefault(key.get(), nullptr, description);
     SetDefault(key.get(), "CLSID", clsid);
@@ -56,15 +56,14 @@ LONG WriteClassKey(const char* description, const char* clsid, const char* path)
     LONG error = RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ | KEY_WRITE, classes.put());
     if (error != ERROR_SUCCESS) return error;
     ovwin::UniqueHkey key;
-    error = RegCreateKeyExA(classes.get(), clsid, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(),
-                            nullptr);
+    error = RegCreateKeyExA(classes.get(), clsid, 0, nullptr, 0, KEY_WRITE, nullptr, key.put(), nullptr);
     if (error != ERROR_SUCCESS) return error;
     SetDefault(key.get(), nullptr, description);
     SetDefault(key.get(), "ProgID", kProgId);
     SetDefault(key.get(), "VersionIndependentProgID", kVersionIndependentProgId);
     ovwin::UniqueHkey server;
-    if (RegCreateKeyExA(key.get(), "InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr,
-                        server.put(), nullptr) == ERROR_SUCCESS) {
+    if (RegCreateKeyExA(key.get(), "InprocServer32", 0, nullptr, 0, KEY_WRITE, nullptr, server.put(),
+                        nullptr) == ERROR_SUCCESS) {
         SetDefault(server.get(), nullptr, path);
         RegSetValueExA(server.get(), "ThreadingModel", 0, REG_SZ,
                        reinterpret_cast<const BYTE*>(kThreadingModel),
@@ -81,8 +80,7 @@ HRESULT Register() {
     std::string clsid = ClsidText(kClsidServiceMgr);
 
     LONG error = WriteProgId(kProgId, description, clsid.c_str());
-    if (error == ERROR_SUCCESS) error = WriteProgId(kVersionIndependentProgId, description,
-                                                    clsid.c_str());
+    if (error == ERROR_SUCCESS) error = WriteProgId(kVersionIndependentProgId, description, clsid.c_str());
     if (error == ERROR_SUCCESS) error = WriteClassKey(description, clsid.c_str(), path);
     return error == ERROR_SUCCESS ? S_OK : static_cast<HRESULT>(0x80070000u | (error & 0xFFFF));
 }
@@ -94,8 +92,7 @@ HRESULT Unregister() {
     }
     std::string clsid = ClsidText(kClsidServiceMgr);
     ovwin::UniqueHkey classes;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ | KEY_WRITE, classes.put()) ==
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, "CLSID", 0, KEY_READ | KEY_WRITE, classes.put()) == ERROR_SUCCESS)
         DeleteKeyTree(classes.get(), clsid.c_str());
     return S_OK;
 }
@@ -121,17 +118,14 @@ HRESULT UnregisterTypeLibrary() {
     TLIBATTR* attr = nullptr;
     hr = library->GetLibAttr(&attr);
     if (FAILED(hr)) return hr;
-    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid,
-                           attr->syskind);
+    hr = UnRegisterTypeLib(attr->guid, attr->wMajorVerNum, attr->wMinorVerNum, attr->lcid, attr->syskind);
     library->ReleaseTLibAttr(attr);
     return hr;
 }
 
 }  // namespace
 
-HRESULT WINAPI UpdateServiceMgrRegistry(BOOL doRegister) {
-    return doRegister ? Register() : Unregister();
-}
+HRESULT WINAPI UpdateServiceMgrRegistry(BOOL doRegister) { return doRegister ? Register() : Unregister(); }
 
 }  // namespace sentrydesk
 

@@ -5,9 +5,7 @@
 namespace sentrydesk {
 namespace {
 
-bool Query(SC_HANDLE service, SERVICE_STATUS* status) {
-    return QueryServiceStatus(service, status) != FALSE;
-}
+bool Query(SC_HANDLE service, SERVICE_STATUS* status) { return QueryServiceStatus(service, status) != FALSE; }
 
 ovwin::UniqueScHandle OpenManager() {
     return ovwin::UniqueScHandle(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));

@@ -96,9 +96,7 @@ HRESULT STDMETHODCALLTYPE CServiceMgr::GetResourceInstance(HINSTANCE* instance) 
 }
 
 HRESULT STDMETHODCALLTYPE CServiceMgr::GetMenuNameId(long* id) { return StoreId(id, IDS_MENU_NAME); }
-HRESULT STDMETHODCALLTYPE CServiceMgr::GetMenuItemTextId(long* id) {
-    return StoreId(id, IDS_MENU_ITEM);
-}
+HRESULT STDMETHODCALLTYPE CServiceMgr::GetMenuItemTextId(long* id) { return StoreId(id, IDS_MENU_ITEM); }
 HRESULT STDMETHODCALLTYPE CServiceMgr::GetPromptId(long* id) { return StoreId(id, IDS_PROMPT); }
 HRESULT STDMETHODCALLTYPE CServiceMgr::ReservedA(long, long) { return E_NOTIMPL; }
 HRESULT STDMETHODCALLTYPE CServiceMgr::ReservedB(long, long, long) { return E_NOTIMPL; }
@@ -112,9 +110,7 @@ HRESULT STDMETHODCALLTYPE CServiceMgr::Execute(long) {
 HRESULT STDMETHODCALLTYPE CServiceMgr::GetToolbarMenuTextId(long* id) {
     return StoreId(id, IDS_TOOLBAR_MENU);
 }
-HRESULT STDMETHODCALLTYPE CServiceMgr::GetToolbarNameId(long* id) {
-    return StoreId(id, IDS_TOOLBAR_NAME);
-}
+HRESULT STDMETHODCALLTYPE CServiceMgr::GetToolbarNameId(long* id) { return StoreId(id, IDS_TOOLBAR_NAME); }
 
 // The contained object's lock on the module is the instance's; this wrapper takes none.
 CServiceMgrAggregate::CServiceMgrAggregate(IUnknown* outer) : contained_(outer) {}

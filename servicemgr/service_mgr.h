@@ -9,7 +9,7 @@
 #include "type_info.h"
 
 MIDL_INTERFACE("A9BCD06A-2BEE-4E64-9235-B15F0F5ADDF0")
-ICServiceMgr : public IDispatch {};
+ICServiceMgr : public IDispatch{};
 
 namespace sentrydesk {
 
@@ -26,11 +26,12 @@ public:
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID lcid, ITypeInfo** info) override {
         return Info().GetTypeInfo(lcid, info);
     }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID lcid,
+                                            DISPID* ids) override {
         return Info().GetIDsOfNames(lcid, names, count, ids);
     }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                                     EXCEPINFO* excep, UINT* argErr) override {
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params,
+                                     VARIANT* result, EXCEPINFO* excep, UINT* argErr) override {
         return Info().Invoke(this, id, lcid, flags, params, result, excep, argErr);
     }
 };

@@ -28,8 +28,7 @@ std::string NotSavedMessage() {
 }  // namespace
 
 const ServiceButton kTrapButton = {ovwin::kTrapService, "Stop Trap Service", "Start Trap Service"};
-const ServiceButton kSyslogButton = {ovwin::kSyslogService, "Stop Syslog Service",
-                                     "Start Syslog Service"};
+const ServiceButton kSyslogButton = {ovwin::kSyslogService, "Stop Syslog Service", "Start Syslog Service"};
 
 const char* CaptionForState(const ServiceButton& texts, DWORD state) {
     return state == SERVICE_RUNNING || state == SERVICE_START_PENDING ? texts.stopCaption
@@ -126,7 +125,8 @@ void CServiceMgrDlg::OnApply() {
         ShowMessage(kBadPort, MB_OK | MB_ICONEXCLAMATION);
         return;
     }
-    if (!ovwin::SetValueName(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, REG_SZ, ovwin::kPortValue, stored.c_str())) {
+    if (!ovwin::SetValueName(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, REG_SZ, ovwin::kPortValue,
+                             stored.c_str())) {
         ShowMessage(NotSavedMessage().c_str(), MB_OK | MB_ICONEXCLAMATION);
         return;
     }

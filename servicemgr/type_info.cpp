@@ -41,8 +41,7 @@ void TypeInfoHolder::CollectNames() {
         FUNCDESC* func = nullptr;
         if (FAILED(info_->GetFuncDesc(i, &func))) continue;
         BSTR name = nullptr;
-        if (SUCCEEDED(info_->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr)) &&
-            name) {
+        if (SUCCEEDED(info_->GetDocumentation(func->memid, &name, nullptr, nullptr, nullptr)) && name) {
             names_.emplace_back(std::wstring(name, SysStringLen(name)), func->memid);
         }
         SysFreeString(name);
@@ -72,8 +71,8 @@ HRESULT TypeInfoHolder::GetIDsOfNames(LCID lcid, LPOLESTR* names, UINT count, DI
     if (FAILED(hr)) return hr;
     if (count == 1 && names && names[0] && ids) {
         for (const auto& entry : names_) {
-            if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entry.first.c_str(), -1,
-                               names[0], -1) == CSTR_EQUAL) {
+            if (CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, entry.first.c_str(), -1, names[0], -1) ==
+                CSTR_EQUAL) {
                 ids[0] = entry.second;
                 return S_OK;
             }
@@ -82,9 +81,8 @@ HRESULT TypeInfoHolder::GetIDsOfNames(LCID lcid, LPOLESTR* names, UINT count, DI
     return info_->GetIDsOfNames(names, count, ids);
 }
 
-HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, LCID lcid, WORD flags,
-                               DISPPARAMS* params, VARIANT* result, EXCEPINFO* excep,
-                               UINT* argErr) {
+HRESULT TypeInfoHolder::Invoke(IDispatch* self, DISPID id, LCID lcid, WORD flags, DISPPARAMS* params,
+                               VARIANT* result, EXCEPINFO* excep, UINT* argErr) {
     HRESULT hr = Load(lcid);
     if (FAILED(hr)) return hr;
     return info_->Invoke(self, id, flags, params, result, excep, argErr);

@@ -13,10 +13,12 @@ struct HandoffBlock {
 
 }  // namespace
 
-std::size_t HandoffBytes(int length) { return offsetof(HandoffBlock, data) + static_cast<std::size_t>(length); }
+std::size_t HandoffBytes(int length) {
+    return offsetof(HandoffBlock, data) + static_cast<std::size_t>(length);
+}
 
-DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, const SenderAddress& address,
-                            std::uint16_t sourcePort) {
+DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length,
+                            const SenderAddress& address, std::uint16_t sourcePort) {
     auto* block = static_cast<HandoffBlock*>(std::malloc(HandoffBytes(length)));
     if (block == nullptr) return nullptr;
     block->address = address;

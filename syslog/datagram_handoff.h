@@ -18,8 +18,8 @@ struct DatagramHandoff {
 
 // One allocation holds the record, the address and the data at the datagram's own length; null
 // when there is no memory for it.
-DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length, const SenderAddress& address,
-                            std::uint16_t sourcePort);
+DatagramHandoff* NewHandoff(SyslogCallback callback, const char* data, int length,
+                            const SenderAddress& address, std::uint16_t sourcePort);
 void FreeHandoff(DatagramHandoff* handoff);
 // What a datagram of this length holds of memory, for the bounds on what is read and not handled.
 std::size_t HandoffBytes(int length);

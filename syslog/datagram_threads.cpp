@@ -42,8 +42,9 @@ class WindowsThreads : public LanesPlatform {
 public:
     // Threads are never joined: the handle is let go at once.
     bool StartThread(Lanes& lanes) override {
-        HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(
-            nullptr, kDatagramThreadStack, DatagramThread, &lanes, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        HANDLE thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, kDatagramThreadStack, DatagramThread, &lanes,
+                                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
         if (thread == nullptr) return false;
         CloseHandle(thread);
         return true;
@@ -99,7 +100,8 @@ void OpenDatagramThreads() { TheLanes().Open(); }
 void CloseDatagramThreads() { TheLanes().Close(); }
 
 bool QueueDatagram(DatagramHandoff* handoff) {
-    return TheLanes().Push({handoff, SenderOf(*handoff->address), static_cast<std::uint32_t>(HandoffBytes(handoff->length))});
+    return TheLanes().Push(
+        {handoff, SenderOf(*handoff->address), static_cast<std::uint32_t>(HandoffBytes(handoff->length))});
 }
 
 std::uint64_t PendingDatagrams() { return TheLanes().Pending(); }

@@ -8,7 +8,7 @@
 
 constexpr unsigned kMaxDatagramThreads = 128;
 constexpr unsigned kDatagramThreadStack = 64 * 1024;  // 128 of them fit a 32-bit address space
-constexpr unsigned kDatagramThreadLingerMs = 1000;     // an idle thread beyond the one kept ends then
+constexpr unsigned kDatagramThreadLingerMs = 1000;    // an idle thread beyond the one kept ends then
 // One sender's datagrams handled at once. Under Wine forwarding is bound by the one wineserver,
 // not by threads: 32 forward as much as 128, and one sender's 128 only wait on each other there
 // (the chain benchmark at 1,000 a second: p99 38 ms with 32, 395 ms with 128).

@@ -99,4 +99,6 @@ long CSyslogMinitor::getPendingCount() {
     return pending > LONG_MAX ? LONG_MAX : static_cast<long>(pending);
 }
 
-unsigned long CSyslogMinitor::getDroppedCount() { return static_cast<unsigned long>(ovwin::AtomicRead(g_dropped)); }
+unsigned long CSyslogMinitor::getDroppedCount() {
+    return static_cast<unsigned long>(ovwin::AtomicRead(g_dropped));
+}

@@ -30,10 +30,9 @@ char g_refusedRecvBuffer[64];  // enough of the refused text for the error log t
 
 // A refused size is no reason to stay down: the default still takes most bursts.
 void TakeRecvBuffer() {
-    ovwin::RegNumber stored =
-        ovwin::ReadRegNumber(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kRecvBufferValue,
-                             ovwin::kMinRecvBufferBytes, ovwin::kMaxRecvBufferBytes,
-                             ovwin::kDefaultRecvBufferBytes);
+    ovwin::RegNumber stored = ovwin::ReadRegNumber(
+        HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, ovwin::kRecvBufferValue, ovwin::kMinRecvBufferBytes,
+        ovwin::kMaxRecvBufferBytes, ovwin::kDefaultRecvBufferBytes);
     // Within the bounds, so it fits.
     g_recvBufferBytes = static_cast<unsigned long>(stored.value);
     g_recvBufferRefused = stored.outcome == ovwin::RegNumber::kRefused;
@@ -82,7 +81,7 @@ const char* CSyslogMinitor::GetRegInfo(HKEY root, const char* subKey, const char
     return ovwin::GetRegInfo(root, subKey, valueName);
 }
 
-int CSyslogMinitor::SetValueName(HKEY root, const char* subKey, unsigned long type,
-                                 const char* valueName, const char* data) {
+int CSyslogMinitor::SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,
+                                 const char* data) {
     return ovwin::SetValueName(root, subKey, type, valueName, data);
 }

@@ -25,7 +25,8 @@ std::atomic<std::uint64_t> g_bytes{0};
 std::atomic<std::uint64_t> g_heldPeak{0};
 
 void RaisePeak(std::uint64_t held) {
-    for (std::uint64_t peak = g_heldPeak.load(); held > peak && !g_heldPeak.compare_exchange_weak(peak, held);) {
+    for (std::uint64_t peak = g_heldPeak.load();
+         held > peak && !g_heldPeak.compare_exchange_weak(peak, held);) {
     }
 }
 
@@ -188,8 +189,8 @@ void TcpListener::Run() {
             c->begin += used;
             if (e == StreamFramer::Event::BadLength) break;
             if (e == StreamFramer::Event::Message) {
-                DatagramHandoff* h = NewHandoff(m_callback, c->framer.Message(), static_cast<int>(c->framer.Size()),
-                                                c->peer, c->peerPort);
+                DatagramHandoff* h = NewHandoff(m_callback, c->framer.Message(),
+                                                static_cast<int>(c->framer.Size()), c->peer, c->peerPort);
                 if (h != nullptr) m_leftovers.emplace_back(h, c->id);
             }
         }
@@ -235,7 +236,8 @@ void TcpListener::AcceptAll() {
             if (!m_refusing) {
                 m_refusing = true;
                 char line[128];
-                std::snprintf(line, sizeof line, "Syslog TCP : %u connections open, new connections refused !",
+                std::snprintf(line, sizeof line,
+                              "Syslog TCP : %u connections open, new connections refused !",
                               m_settings.maxConnections);
                 WriteTcpLog(line);
             }
@@ -288,7 +290,8 @@ void TcpListener::Process(Connection& c) {
         if (e == StreamFramer::Event::BadLength) {
             ++g_framingErrors;
             char line[128];
-            std::snprintf(line, sizeof line, "Syslog TCP : bad frame length from %s, connection closed !", c.peerText);
+            std::snprintf(line, sizeof line, "Syslog TCP : bad frame length from %s, connection closed !",
+                          c.peerText);
             WriteTcpLog(line);
             Close(c);
             return;

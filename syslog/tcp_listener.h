@@ -24,12 +24,12 @@ constexpr std::size_t kTcpReadChunk = 8 * 1024;  // one read per connection per 
 constexpr std::size_t kTcpSmallestFrame = 16;
 constexpr std::uint64_t kTcpFramesPerChunk = kTcpReadChunk / kTcpSmallestFrame;
 constexpr std::size_t kTcpLongestFrame = 64 * 1024;  // beyond it a frame is cut and counted
-constexpr int kTcpIdleRoundMs = 200;      // how soon a pause or a stop is seen
-constexpr int kTcpStalledRoundMs = 20;    // how soon full lanes are tried again
-constexpr DWORD kTcpClosedWaitMs = 2500;  // a stop waits this long for every connection closed
+constexpr int kTcpIdleRoundMs = 200;                 // how soon a pause or a stop is seen
+constexpr int kTcpStalledRoundMs = 20;               // how soon full lanes are tried again
+constexpr DWORD kTcpClosedWaitMs = 2500;             // a stop waits this long for every connection closed
 // After a stop, what was read and not yet queued is queued for this long at most.
 constexpr DWORD kTcpLeftoverMs = 15000;
-constexpr unsigned kTcpKeepAliveMs = 60000;   // idle time before the first keep-alive probe
+constexpr unsigned kTcpKeepAliveMs = 60000;  // idle time before the first keep-alive probe
 constexpr unsigned kTcpKeepAliveGapMs = 10000;
 
 class TcpListener {
@@ -77,7 +77,7 @@ private:
     std::vector<std::pair<DatagramHandoff*, std::uint64_t>> m_leftovers;  // with their connections
     std::uint64_t m_nextId = 0;
     std::size_t m_rotate = 0;  // where a round's reads begin: the room goes round
-    bool m_refusing = false;  // one error-log line per episode of refusals
+    bool m_refusing = false;   // one error-log line per episode of refusals
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_resting{false};
     std::atomic<std::uint64_t> m_held{0};

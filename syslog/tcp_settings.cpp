@@ -32,7 +32,8 @@ unsigned ReadBounded(const char* name, unsigned low, unsigned high, unsigned fal
     std::string text = ReadSetting(name);
     if (ovwin::IsBlankText(text.c_str())) return fallback;
     unsigned long value = 0;
-    if (ovwin::ParseUnsignedText(text.c_str(), high, &value) && value >= low) return static_cast<unsigned>(value);
+    if (ovwin::ParseUnsignedText(text.c_str(), high, &value) && value >= low)
+        return static_cast<unsigned>(value);
     char instead[32];
     std::snprintf(instead, sizeof instead, "%u used", fallback);
     Refused(name, text, low, high, instead);
@@ -60,7 +61,8 @@ void CSyslogTcp::loadSettings() {
     }
     g_settings.maxConnections =
         ReadBounded(kTcpMaxConnectionsValue, 1, kMostTcpMaxConnections, kDefaultTcpMaxConnections);
-    g_settings.idleSeconds = ReadBounded(kTcpIdleSecondsValue, 1, kMostTcpIdleSeconds, kDefaultTcpIdleSeconds);
+    g_settings.idleSeconds =
+        ReadBounded(kTcpIdleSecondsValue, 1, kMostTcpIdleSeconds, kDefaultTcpIdleSeconds);
 }
 
 void CSyslogTcp::setPort(int port) { g_settings.port = port; }

@@ -26,7 +26,8 @@ SOCKET DualStackSocket(int type, int* family) {
     SOCKET s = socket(AF_INET6, type, 0);
     if (s != INVALID_SOCKET) {
         DWORD v6only = 0;
-        if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6only), sizeof v6only) == 0) {
+        if (setsockopt(s, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&v6only), sizeof v6only) ==
+            0) {
             *family = AF_INET6;
             return s;
         }
@@ -80,7 +81,8 @@ int CUdpSocket::open(int port) {
     // A burst waits here while the one reader catches up. Under Wine the host's
     // net.core.rmem_max caps what the socket really gets.
     int size = static_cast<int>(m_recvBufferBytes);
-    if (size > 0) setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
+    if (size > 0)
+        setsockopt(m_hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 
     m_port = BindWildcard(m_hSocket, family, port);
     if (m_port == 0) {
@@ -96,7 +98,8 @@ int CUdpSocket::receive(char* buffer, int capacity, SenderAddress* address, std:
                         unsigned int waitMs) {
     if (waitMs != m_waitMs) {
         DWORD timeout = waitMs;
-        setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
+        setsockopt(m_hSocket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+                   sizeof timeout);
         m_waitMs = waitMs;
     }
 

@@ -19,8 +19,7 @@ public:
     int open(int port);
     // Bytes read (0 for an empty datagram; a longer datagram is cut to capacity) or SYSLOG_E_WAIT
     // when nothing came within the wait. A wait of 0 blocks until a datagram arrives.
-    int receive(char* buffer, int capacity, SenderAddress* address, std::uint16_t* port,
-                unsigned int waitMs);
+    int receive(char* buffer, int capacity, SenderAddress* address, std::uint16_t* port, unsigned int waitMs);
     int close();
     // The port the socket is bound to (the one the system chose for port 0); 0 when not bound.
     int localPort() const { return m_port; }
@@ -28,7 +27,7 @@ public:
 private:
     SOCKET m_hSocket = INVALID_SOCKET;
     int m_port = 0;
-    unsigned int m_waitMs = 0;  // the receive time-out now set on the socket
+    unsigned int m_waitMs = 0;            // the receive time-out now set on the socket
     unsigned long m_recvBufferBytes = 0;  // 0: the system's own
 };
 

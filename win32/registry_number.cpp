@@ -10,7 +10,8 @@ namespace {
 
 // A REG_DWORD or REG_QWORD of the wrong size: no number to show, so say what it was.
 std::string Misfit(const char* type, std::size_t size) {
-    return "(" + std::string(type) + " of " + std::to_string(static_cast<unsigned long long>(size)) + " bytes)";
+    return "(" + std::string(type) + " of " + std::to_string(static_cast<unsigned long long>(size)) +
+           " bytes)";
 }
 
 }  // namespace
@@ -59,7 +60,8 @@ RegNumber ReadRegNumber(HKEY root, const char* subKey, const char* valueName, st
     return result;
 }
 
-bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type, std::uint64_t* value) {
+bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type,
+                         std::uint64_t* value) {
     std::string data;
     DWORD stored = 0;
     if (!ReadRegData(root, subKey, valueName, &data, &stored) || stored != type) return false;

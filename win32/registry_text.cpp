@@ -18,15 +18,14 @@ bool ReadRegData(HKEY root, const char* subKey, const char* valueName, std::stri
     ovwin::UniqueHkey key;
     if (RegOpenKeyExA(root, subKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return false;
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-        return false;
+    if (RegQueryValueExA(key.get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     std::vector<char> bytes;
     LONG read = ERROR_MORE_DATA;
     // Someone may write a longer value between the calls; take the new size a few times.
     for (int tries = 0; read == ERROR_MORE_DATA && tries < 4; ++tries) {
         bytes.assign(size + 1, '\0');
-        read = RegQueryValueExA(key.get(), valueName, nullptr, &type,
-                                reinterpret_cast<BYTE*>(bytes.data()), &size);
+        read = RegQueryValueExA(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(bytes.data()),
+                                &size);
     }
     if (read != ERROR_SUCCESS) return false;
     data->assign(bytes.data(), size);
@@ -34,8 +33,7 @@ bool ReadRegData(HKEY root, const char* subKey, const char* valueName, std::stri
     return true;
 }
 
-bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text,
-                 DWORD* storedType) {
+bool ReadRegText(HKEY root, const char* subKey, const char* valueName, std::string* text, DWORD* storedType) {
     std::string data;
     DWORD type = 0;
     if (!ReadRegData(root, subKey, valueName, &data, &type)) return false;
@@ -59,8 +57,7 @@ const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName) {
     return text;
 }
 
-int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,
-                 const char* data) {
+int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName, const char* data) {
     if (type != REG_DWORD && type != REG_SZ) return 0;
     if (data == nullptr) data = "";
 
@@ -70,11 +67,10 @@ int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* 
     LONG written;
     if (type == REG_DWORD) {
         DWORD number = static_cast<DWORD>(std::atol(data));
-        written = RegSetValueExA(key.get(), valueName, 0, REG_DWORD,
-                                 reinterpret_cast<const BYTE*>(&number), sizeof number);
+        written = RegSetValueExA(key.get(), valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                                 sizeof number);
     } else {
-        written = RegSetValueExA(key.get(), valueName, 0, REG_SZ,
-                                 reinterpret_cast<const BYTE*>(data),
+        written = RegSetValueExA(key.get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
                                  static_cast<DWORD>(std::strlen(data) + 1));
     }
     return written == ERROR_SUCCESS ? 1 : 0;

@@ -37,9 +37,9 @@ DWORD WaitWhilePending(SC_HANDLE service, DWORD pending, DWORD last, ServicePoll
     return WaitWhilePending(StateQuery(service), pending, last, timing, eachPoll);
 }
 
-StopOutcome StopAndWait(const std::function<bool(DWORD* state)>& ask, const std::function<bool(DWORD* state)>& query,
-                        ServicePolling timing, const std::function<void()>& eachPoll,
-                        const std::function<void()>& underWay) {
+StopOutcome StopAndWait(const std::function<bool(DWORD* state)>& ask,
+                        const std::function<bool(DWORD* state)>& query, ServicePolling timing,
+                        const std::function<void()>& eachPoll, const std::function<void()>& underWay) {
     StopOutcome outcome;
     DWORD state = 0;
     bool taken = ask(&state);

@@ -19,7 +19,8 @@ void StopBareLoop() { InterlockedExchange(&g_stop, 1); }
 int RunBareLoop(int port, int bufferBytes, BenchState* state) {
     UniqueSocket s(socket(AF_INET, SOCK_DGRAM, 0));
     if (!s) return 1;
-    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferBytes), sizeof bufferBytes);
+    setsockopt(s.get(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bufferBytes),
+               sizeof bufferBytes);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);

@@ -27,10 +27,9 @@ int FormatStats(BenchState* state, char* reply, int capacity) {
         "run=%u expected=%u received=%lld unique=%lld missing=%lld duplicates=%lld stale=%lld "
         "unparsed=%lld out_of_range=%lld live=%ld peak_live=%ld threads=%ld peak_threads=%ld "
         "idle_threads=%ld private=%llu peak_private=%llu idle_private=%llu",
-        t.run, t.expected, t.received, t.unique, t.missing, t.duplicates, t.stale, t.unparsed,
-        t.outOfRange, static_cast<long>(state->callbacks.live()),
-        static_cast<long>(state->callbacks.peak()), now.threads, peak.threads, idle.threads,
-        static_cast<unsigned long long>(now.privateBytes),
+        t.run, t.expected, t.received, t.unique, t.missing, t.duplicates, t.stale, t.unparsed, t.outOfRange,
+        static_cast<long>(state->callbacks.live()), static_cast<long>(state->callbacks.peak()), now.threads,
+        peak.threads, idle.threads, static_cast<unsigned long long>(now.privateBytes),
         static_cast<unsigned long long>(peak.privateBytes),
         static_cast<unsigned long long>(idle.privateBytes));
 }
@@ -55,8 +54,8 @@ unsigned __stdcall Serve(void* arg) {
     for (;;) {
         sockaddr_in from = {};
         int fromLength = sizeof from;
-        int n = recvfrom(socket.get(), request, kControlCapacity, 0,
-                         reinterpret_cast<sockaddr*>(&from), &fromLength);
+        int n = recvfrom(socket.get(), request, kControlCapacity, 0, reinterpret_cast<sockaddr*>(&from),
+                         &fromLength);
         if (n == SOCKET_ERROR) continue;  // e.g. a reset from an earlier reply's unreachable port
         request[n] = '\0';
         int length = AnswerControl(channel.state, request, reply, sizeof reply);
@@ -86,8 +85,7 @@ int StartControlChannel(BenchState* state) {
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (bind(socket.get(), reinterpret_cast<sockaddr*>(&local), sizeof local) == SOCKET_ERROR) return -1;
     int length = sizeof local;
-    if (getsockname(socket.get(), reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR)
-        return -1;
+    if (getsockname(socket.get(), reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) return -1;
 
     // The serving thread owns the socket from here on, and runs until the process ends.
     auto* channel = new Channel{socket.get(), state};

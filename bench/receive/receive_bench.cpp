@@ -67,7 +67,8 @@ int RunRoundTrip() {
         QueryPerformanceCounter(&start);
         for (int i = 0; i < kCalls; ++i) ResetEvent(event.get());
         QueryPerformanceCounter(&end);
-        micros = static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 / static_cast<double>(frequency.QuadPart) / kCalls;
+        micros = static_cast<double>(end.QuadPart - start.QuadPart) * 1e6 /
+                 static_cast<double>(frequency.QuadPart) / kCalls;
     }
     std::sort(runs, runs + 5);
     std::printf("receive_bench: round trip %.1f us (median of 5 runs of %d)\n", runs[2], kCalls);
@@ -83,8 +84,9 @@ bool ParseNumber(const char* text, long min, long max, int* number) {
 }
 
 int Usage() {
-    std::fprintf(stderr, "usage: receive_bench library|bare PORT [BUFFER]  (PORT 1 to 65535, BUFFER bytes)\n"
-                         "       receive_bench roundtrip\n");
+    std::fprintf(stderr,
+                 "usage: receive_bench library|bare PORT [BUFFER]  (PORT 1 to 65535, BUFFER bytes)\n"
+                 "       receive_bench roundtrip\n");
     return 2;
 }
 

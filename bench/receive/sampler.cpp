@@ -13,8 +13,8 @@ namespace {
 std::uint64_t PrivateBytes() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof counters;
-    if (!K32GetProcessMemoryInfo(GetCurrentProcess(),
-                                 reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+    if (!K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                                 sizeof counters))
         return 0;
     // Wine 8 leaves PrivateUsage at 0 but fills PagefileUsage, which Windows defines as the same
     // commit charge (Wine counts the touched private pages).
@@ -28,8 +28,7 @@ long ThreadCount() {
     THREADENTRY32 entry = {};
     entry.dwSize = sizeof entry;
     long count = 0;
-    for (BOOL more = Thread32First(snapshot.get(), &entry); more;
-         more = Thread32Next(snapshot.get(), &entry))
+    for (BOOL more = Thread32First(snapshot.get(), &entry); more; more = Thread32Next(snapshot.get(), &entry))
         if (entry.th32OwnerProcessID == self) ++count;
     return count;
 }

@@ -54,7 +54,8 @@ protected:
         if (m_manager) RemoveService(m_manager.get());
     }
     bool Open() {
-        ovwin::UniqueScHandle service(OpenServiceA(m_manager.get(), ovwin::kSyslogService, SERVICE_QUERY_STATUS));
+        ovwin::UniqueScHandle service(
+            OpenServiceA(m_manager.get(), ovwin::kSyslogService, SERVICE_QUERY_STATUS));
         return static_cast<bool>(service);
     }
 
@@ -65,9 +66,10 @@ protected:
 
 TEST_F(StopServiceAndWait, EndsOnlyOnceTheServiceProcessHasEnded) {
     std::string program = "\"" + Beside("lingering_service.exe") + "\"";
-    ovwin::UniqueScHandle service(CreateServiceA(
-        m_manager.get(), ovwin::kSyslogService, "stop-wait stand-in", SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, program.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    ovwin::UniqueScHandle service(CreateServiceA(m_manager.get(), ovwin::kSyslogService, "stop-wait stand-in",
+                                                 SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, program.c_str(),
+                                                 nullptr, nullptr, nullptr, nullptr, nullptr));
     ASSERT_TRUE(service) << GetLastError();
     ASSERT_TRUE(StartServiceA(service.get(), 0, nullptr)) << GetLastError();
     ASSERT_TRUE(ovtest::WaitUntil([&] { return ovwin::QueryState(service.get()) == SERVICE_RUNNING; },

@@ -55,8 +55,9 @@ bool CDeliveryQueue::Deliver(std::vector<OutgoingRecord> records) {
 }
 
 // Under lock: records[from] and the rest of its message join the sender's queue.
-void CDeliveryQueue::Enqueue(const std::string& sender, std::vector<OutgoingRecord>& records, std::size_t from,
-                             int attempts, Clock::time_point notBefore, std::unique_lock<std::mutex>& lock) {
+void CDeliveryQueue::Enqueue(const std::string& sender, std::vector<OutgoingRecord>& records,
+                             std::size_t from, int attempts, Clock::time_point notBefore,
+                             std::unique_lock<std::mutex>& lock) {
     const std::uint64_t count = records.size() - from;
     // The sender's turn waits for room, as it waited for its retries before. Records leave the
     // queue after ten attempts at most, so every wait ends; each look is bounded.
@@ -138,8 +139,10 @@ void CDeliveryQueue::Work() {
         if (m_due.empty() || (!m_stopping && m_due.begin()->first > Clock::now())) {
             if (m_stop && m_due.empty()) break;
             ++m_idle;
-            if (m_due.empty()) m_work.wait_for(lock, kIdleLook);
-            else m_work.wait_until(lock, m_due.begin()->first);
+            if (m_due.empty())
+                m_work.wait_for(lock, kIdleLook);
+            else
+                m_work.wait_until(lock, m_due.begin()->first);
             --m_idle;
             continue;
         }
@@ -166,8 +169,10 @@ void CDeliveryQueue::Work() {
             --m_waiting;
             m_room.notify_all();
         }
-        if (s.queue.empty()) m_senders.erase(name);
-        else Schedule(name, s, false);
+        if (s.queue.empty())
+            m_senders.erase(name);
+        else
+            Schedule(name, s, false);
     }
     --m_running;
     m_room.notify_all();

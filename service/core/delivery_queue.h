@@ -36,7 +36,8 @@ struct DeliveryQueueLimits {
 
 class CDeliveryQueue {
 public:
-    CDeliveryQueue(CStoreAndForward& forwarding, IStoreForwardPlatform& platform, DeliveryQueueLimits limits = {});
+    CDeliveryQueue(CStoreAndForward& forwarding, IStoreForwardPlatform& platform,
+                   DeliveryQueueLimits limits = {});
     // Ends the threads; call Stop first, whose wait is bounded.
     ~CDeliveryQueue();
     CDeliveryQueue(const CDeliveryQueue&) = delete;
@@ -64,11 +65,11 @@ private:
     struct Sender {
         std::deque<Pending> queue;
         std::map<std::string, unsigned> waiting;  // queued records by destination
-        bool busy = false;  // a thread is attempting its first record
+        bool busy = false;                        // a thread is attempting its first record
     };
 
-    void Enqueue(const std::string& sender, std::vector<OutgoingRecord>& records, std::size_t from, int attempts,
-                 Clock::time_point notBefore, std::unique_lock<std::mutex>& lock);
+    void Enqueue(const std::string& sender, std::vector<OutgoingRecord>& records, std::size_t from,
+                 int attempts, Clock::time_point notBefore, std::unique_lock<std::mutex>& lock);
     void Schedule(const std::string& sender, Sender& s, bool moreThreads);
     void Work();
 
@@ -77,8 +78,8 @@ private:
     const DeliveryQueueLimits m_limits;
 
     std::mutex m_lock;
-    std::condition_variable m_work;  // the threads: a sender became due, a stop
-    std::condition_variable m_room;  // callers and Stop: records left the queue, a thread ended
+    std::condition_variable m_work;           // the threads: a sender became due, a stop
+    std::condition_variable m_room;           // callers and Stop: records left the queue, a thread ended
     std::map<std::string, Sender> m_senders;  // those with records waiting
     std::set<std::pair<Clock::time_point, std::string>> m_due;  // idle senders, by their next attempt
     std::uint64_t m_waiting = 0;

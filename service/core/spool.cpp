@@ -184,8 +184,10 @@ bool CSpool::ScanSegment(ISpoolFolder& folder, const std::string& name, std::uin
     }
     window.reset();
     // Nothing left to deliver in it; a failed removal is tried again at the next open.
-    if (s.records == s.delivered) folder.Remove(fileName);
-    else scan->segments.push_back(s);
+    if (s.records == s.delivered)
+        folder.Remove(fileName);
+    else
+        scan->segments.push_back(s);
     return true;
 }
 
@@ -238,7 +240,8 @@ SpoolAppend CSpool::Append(const void* record, std::size_t size) {
         ++m_refused;
         return SpoolAppend::kFull;
     }
-    bool full = m_writer && m_segments.back().end > 0 && m_segments.back().end + frame.size() > SegmentLimit();
+    bool full =
+        m_writer && m_segments.back().end > 0 && m_segments.back().end + frame.size() > SegmentLimit();
     if ((!m_writer || full) && !StartSegment()) {
         ++m_failed;
         return SpoolAppend::kFailed;

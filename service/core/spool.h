@@ -63,7 +63,7 @@ struct SpoolSegment {
     std::uint64_t records = 0, delivered = 0;
     std::uint64_t bytes = 0, deliveredBytes = 0;
     std::vector<std::uint64_t> damagedAt;  // where the scan skipped damage: silent at delivery
-    bool setAside = false;  // could not be read: renamed, not deleted, once its head is delivered
+    bool setAside = false;   // could not be read: renamed, not deleted, once its head is delivered
     std::uint64_t lost = 0;  // records it held that could not be read
 };
 
@@ -167,7 +167,7 @@ private:
     std::unique_ptr<ISpoolFile> m_writer;  // the last segment, while it takes records
     bool m_unflushed = false;
     bool m_scanned = true;
-    SpoolScan m_toScan;  // what Attach listed, until it is adopted
+    SpoolScan m_toScan;                     // what Attach listed, until it is adopted
     std::unique_ptr<SpoolWindow> m_reader;  // the segment records are read from
     std::uint64_t m_cursor = 0;             // in the first segment: where undelivered data starts
     std::size_t m_readIndex = 0;            // the segment read from, counted from the first

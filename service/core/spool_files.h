@@ -54,7 +54,8 @@ constexpr const char* kSpoolTemporarySuffix = ".tmp";
 class SpoolFolderPath {
 public:
     // The first of the separators is the one paths are joined with.
-    SpoolFolderPath(const std::string& path, const char* separators) : m_path(path), m_separator(separators[0]) {
+    SpoolFolderPath(const std::string& path, const char* separators)
+        : m_path(path), m_separator(separators[0]) {
         while (m_path.size() > 1 && std::strchr(separators, m_path.back()) != nullptr) m_path.pop_back();
     }
     const char* folder() const { return m_path.c_str(); }

@@ -100,7 +100,8 @@ std::string EncodePosition(const SpoolPosition& position) {
 }
 
 bool DecodePosition(const std::string& bytes, SpoolPosition* position) {
-    if (bytes.size() != kStateBytes || bytes.compare(0, 4, reinterpret_cast<const char*>(kStateMagic), 4) != 0)
+    if (bytes.size() != kStateBytes ||
+        bytes.compare(0, 4, reinterpret_cast<const char*>(kStateMagic), 4) != 0)
         return false;
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     if (Crc32(p, kStateBytes - 4) != GetLe(p + kStateBytes - 4, 4)) return false;
@@ -128,8 +129,10 @@ std::string SpoolName(const std::string& destination) {
     if (name.size() > kMaxSpoolNameChars) {
         std::size_t cut = kMaxSpoolNameChars;
         // Never in the middle of an escape.
-        if (name[cut - 1] == '%') cut -= 1;
-        else if (name[cut - 2] == '%') cut -= 2;
+        if (name[cut - 1] == '%')
+            cut -= 1;
+        else if (name[cut - 2] == '%')
+            cut -= 2;
         name.resize(cut);
         tag = true;
     }

@@ -63,5 +63,4 @@ std::string SpoolName(const std::string& destination);
 // "<spool name>.<segment number, 8 digits at least>.spl".
 std::string SegmentFileName(const std::string& spoolName, std::uint64_t segment);
 // The segment number of one of this spool's segment files; false for any other name.
-bool ParseSegmentFileName(const std::string& spoolName, const std::string& fileName,
-                          std::uint64_t* segment);
+bool ParseSegmentFileName(const std::string& spoolName, const std::string& fileName, std::uint64_t* segment);

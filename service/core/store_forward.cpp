@@ -18,7 +18,7 @@ struct CStoreAndForward::Destination {
     // Set only under lock; read without it to skip the lock while direct delivery is the rule.
     std::atomic<bool> spooling{false};
 
-    std::mutex lock;  // the spool and everything below
+    std::mutex lock;               // the spool and everything below
     std::condition_variable wake;  // the drain's threads: a delivery ended, the back-off ended, a stop
     std::unique_ptr<CSpool> spool;
     bool named = false;  // its destination file is written
@@ -36,10 +36,10 @@ struct CStoreAndForward::Destination {
         bool done = false;
     };
     std::deque<Slot> window;
-    std::uint64_t windowBase = 0;  // number of window.front()
+    std::uint64_t windowBase = 0;                               // number of window.front()
     std::map<std::string, std::deque<std::uint64_t>> bySender;  // slots waiting, in order
     std::deque<std::string> ready;  // senders with a waiting slot and no delivery under way
-    bool exhausted = false;  // the spool had nothing more to read at the last look
+    bool exhausted = false;         // the spool had nothing more to read at the last look
     bool scanning = false;
     unsigned drains = 0;  // threads draining it
 
@@ -83,14 +83,16 @@ std::string SpoolLateDamageLine(const std::string& destination, std::uint64_t re
     return Line("Syslog spool %s : %llu damaged records skipped !", destination, regions);
 }
 
-std::string SpoolSetAsideLine(const std::string& destination, const std::string& file, std::uint64_t records) {
+std::string SpoolSetAsideLine(const std::string& destination, const std::string& file,
+                              std::uint64_t records) {
     char line[512];
     std::snprintf(line, sizeof line, "Syslog spool %s : %s cannot be read, set aside with %llu records !",
                   destination.c_str(), file.c_str(), static_cast<unsigned long long>(records));
     return line;
 }
 
-CStoreAndForward::CStoreAndForward(IStoreForwardPlatform& platform, SpoolLimits limits, StoreForwardTimes times)
+CStoreAndForward::CStoreAndForward(IStoreForwardPlatform& platform, SpoolLimits limits,
+                                   StoreForwardTimes times)
     : m_platform(platform), m_limits(limits), m_times(times) {}
 
 CStoreAndForward::~CStoreAndForward() {
@@ -129,7 +131,8 @@ void CStoreAndForward::Start() {
     if (folder->List(&names)) {
         const std::string suffix = kSpoolDestinationSuffix;
         for (const std::string& file : names) {
-            if (file.size() <= suffix.size() || file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
+            if (file.size() <= suffix.size() ||
+                file.compare(file.size() - suffix.size(), suffix.size(), suffix) != 0)
                 continue;
             std::string destination;
             // A name file that does not match its destination is nobody's: leave it alone.
@@ -164,7 +167,8 @@ DeliveryOutcome CStoreAndForward::Deliver(const std::string& destination, const 
     return Spool(d, record);
 }
 
-DeliveryOutcome CStoreAndForward::Attempt(const std::string& destination, const unsigned char* record, bool last) {
+DeliveryOutcome CStoreAndForward::Attempt(const std::string& destination, const unsigned char* record,
+                                          bool last) {
     return AttemptAt(Find(destination), record, last);
 }
 
@@ -337,7 +341,8 @@ void CStoreAndForward::Drain(Destination* d) {
             if (step == Step::kEnded) break;
             if (step == Step::kDelivered || step == Step::kScanned) continue;
             // Idle or refused: until the back-off ends or another thread's delivery ends.
-            Clock::time_point until = std::min(d->nextTry, Clock::now() + std::chrono::milliseconds(m_times.flushMs));
+            Clock::time_point until =
+                std::min(d->nextTry, Clock::now() + std::chrono::milliseconds(m_times.flushMs));
             if (until <= Clock::now()) until = Clock::now() + std::chrono::milliseconds(m_times.flushMs);
             d->wake.wait_until(lock, until);
         }
@@ -353,8 +358,10 @@ std::uint64_t CStoreAndForward::Pump(std::uint64_t most) {
         std::unique_lock<std::mutex> lock(d->lock);
         while (delivered < most && d->spooling) {
             Step step = DrainStep(*d, lock);
-            if (step == Step::kDelivered) ++delivered;
-            else if (step != Step::kScanned) break;
+            if (step == Step::kDelivered)
+                ++delivered;
+            else if (step != Step::kScanned)
+                break;
         }
     }
     return delivered;

@@ -36,8 +36,8 @@ struct StoreForwardTimes {
     // Only the drain finds out that a destination is back, so its spool starts emptying at most
     // this long after it recovers; one refused call this often costs nothing.
     unsigned lastBackoffMs = 4000;
-    unsigned flushMs = 1000;  // spooled records reach the disk at least this often
-    unsigned window = 1024;   // records of a spool read ahead of its delivered position
+    unsigned flushMs = 1000;     // spooled records reach the disk at least this often
+    unsigned window = 1024;      // records of a spool read ahead of its delivered position
     unsigned drainThreads = 16;  // of one destination: senders delivered from its spool at once
     // False: no thread is started; the caller drives the drains with Pump and the disk with
     // FlushAll, one step after another (the crash-point tests).
@@ -66,12 +66,12 @@ struct SpoolCounters {
 };
 
 struct ForwardCounters {
-    std::uint64_t forwarded = 0;    // records the destination accepted at their first delivery
-    std::uint64_t spooled = 0;      // records appended to a spool
-    std::uint64_t redelivered = 0;  // records delivered from a spool
-    std::uint64_t spoolFull = 0;    // records dropped because their spool was full
-    std::uint64_t givenUp = 0;      // refused and not spooled: the spool could not be written
-    std::uint64_t damaged = 0;      // spool segments that could not be read, set aside
+    std::uint64_t forwarded = 0;        // records the destination accepted at their first delivery
+    std::uint64_t spooled = 0;          // records appended to a spool
+    std::uint64_t redelivered = 0;      // records delivered from a spool
+    std::uint64_t spoolFull = 0;        // records dropped because their spool was full
+    std::uint64_t givenUp = 0;          // refused and not spooled: the spool could not be written
+    std::uint64_t damaged = 0;          // spool segments that could not be read, set aside
     std::vector<SpoolCounters> spools;  // every destination that has a spool, by name
 };
 

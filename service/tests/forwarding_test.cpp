@@ -12,18 +12,19 @@ namespace {
 // type 0: the value is missing.
 void Store(DWORD type, DWORD number, const std::string& text) {
     ovwin::UniqueHkey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.put(), nullptr),
               ERROR_SUCCESS);
     RegDeleteValueA(key.get(), kSpoolMaxValue);
     if (type == REG_DWORD)
-        ASSERT_EQ(RegSetValueExA(key.get(), kSpoolMaxValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
-                                 sizeof number),
+        ASSERT_EQ(RegSetValueExA(key.get(), kSpoolMaxValue, 0, REG_DWORD,
+                                 reinterpret_cast<const BYTE*>(&number), sizeof number),
                   ERROR_SUCCESS);
     if (type == REG_SZ)
-        ASSERT_EQ(RegSetValueExA(key.get(), kSpoolMaxValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                                 static_cast<DWORD>(text.size() + 1)),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegSetValueExA(key.get(), kSpoolMaxValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1)),
+            ERROR_SUCCESS);
 }
 
 TEST(SpoolSetting, BoundsAndDefault) {

@@ -61,9 +61,11 @@ TEST(ErrorLog, ConcurrentLinesNeverInterleave) {
     constexpr int kThreads = 8, kLines = 200;
     std::vector<Writer> writers;
     for (int i = 0; i < kThreads; ++i)
-        writers.push_back({path, "thread " + std::to_string(i) + " " + std::string(300 + i, 'a' + i) + "\r\n", kLines});
+        writers.push_back(
+            {path, "thread " + std::to_string(i) + " " + std::string(300 + i, 'a' + i) + "\r\n", kLines});
     std::vector<HANDLE> threads;
-    for (auto& w : writers) threads.push_back(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteLines, &w, 0, nullptr)));
+    for (auto& w : writers)
+        threads.push_back(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteLines, &w, 0, nullptr)));
     WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
     for (HANDLE h : threads) CloseHandle(h);
 

@@ -83,8 +83,9 @@ private:
 class RecordedService {
 public:
     RecordedService(DWORD restAfterMs, DWORD drainMs)
-        : m_service([=](CSyslogService& s) { return std::make_unique<SlowSupervisor>(s, restAfterMs, drainMs); },
-                    [this](SERVICE_STATUS_HANDLE, const SERVICE_STATUS& s) { return recorder.Send(s); }) {
+        : m_service(
+              [=](CSyslogService& s) { return std::make_unique<SlowSupervisor>(s, restAfterMs, drainMs); },
+              [this](SERVICE_STATUS_HANDLE, const SERVICE_STATUS& s) { return recorder.Send(s); }) {
         InterlockedExchange(&g_workerEnd, 0);
         m_service.status().Attach(reinterpret_cast<SERVICE_STATUS_HANDLE>(1));  // never used as a handle
         m_service.status().Report(SERVICE_START_PENDING);
@@ -103,7 +104,8 @@ public:
     RecordedService& operator=(const RecordedService&) = delete;
 
     bool Running() {
-        return ovtest::WaitUntil([&] { return recorder.LastState() == SERVICE_RUNNING; }, std::chrono::seconds(20));
+        return ovtest::WaitUntil([&] { return recorder.LastState() == SERVICE_RUNNING; },
+                                 std::chrono::seconds(20));
     }
     bool Ended(DWORD ms) { return WaitForSingleObject(m_thread.get(), ms) == WAIT_OBJECT_0; }
     CSyslogService& service() { return m_service; }
@@ -131,7 +133,8 @@ void ExpectCovered(const std::vector<Report>& reports, DWORD pending, DWORD end,
         EXPECT_EQ(r.checkPoint, i + 1) << "line " << line << ", report " << i;
         EXPECT_EQ(r.waitHint, WaitHint(pending)) << "line " << line << ", report " << i;
         EXPECT_GT(r.waitHint, declaredSilence) << "line " << line;
-        EXPECT_LT(reports[i + 1].at - r.at, r.waitHint) << "line " << line << ", after checkpoint " << r.checkPoint;
+        EXPECT_LT(reports[i + 1].at - r.at, r.waitHint)
+            << "line " << line << ", after checkpoint " << r.checkPoint;
     }
     EXPECT_EQ(reports.back().state, end) << "line " << line;
 }
@@ -152,10 +155,12 @@ TEST(ServiceReports, APauseIsNeverSilentForItsHint) {
         ASSERT_TRUE(running.Running()) << "line " << c.line;
         running.recorder.Take();
         running.service().Pause();
-        ExpectCovered(running.recorder.Take(), SERVICE_PAUSE_PENDING, c.end, kPauseSilenceMs, c.minPending, c.line);
+        ExpectCovered(running.recorder.Take(), SERVICE_PAUSE_PENDING, c.end, kPauseSilenceMs, c.minPending,
+                      c.line);
         if (c.end != SERVICE_PAUSED) continue;
         running.service().Continue();
-        ExpectCovered(running.recorder.Take(), SERVICE_CONTINUE_PENDING, SERVICE_RUNNING, kPauseSilenceMs, 1, c.line);
+        ExpectCovered(running.recorder.Take(), SERVICE_CONTINUE_PENDING, SERVICE_RUNNING, kPauseSilenceMs, 1,
+                      c.line);
     }
 }
 
@@ -169,7 +174,8 @@ TEST(ServiceReports, ADrainingStopIsNeverSilentForItsHint) {
     std::vector<Report> reports = running.recorder.Take();
     // The supervision ends at STOP_PENDING: STOPPED is the service main's to report.
     reports.push_back({GetTickCount64(), SERVICE_STOPPED, 0, 0});
-    ExpectCovered(reports, SERVICE_STOP_PENDING, SERVICE_STOPPED, kStopSilenceMs, kDrainMs / kStopProgressMs, __LINE__);
+    ExpectCovered(reports, SERVICE_STOP_PENDING, SERVICE_STOPPED, kStopSilenceMs, kDrainMs / kStopProgressMs,
+                  __LINE__);
 }
 
 }  // namespace

@@ -13,14 +13,16 @@ constexpr std::uint64_t kDefault = 1ull << 30;
 constexpr std::uint64_t kMost = 1ull << 40;
 
 std::string Dword(DWORD number) { return std::string(reinterpret_cast<const char*>(&number), sizeof number); }
-std::string Qword(std::uint64_t number) { return std::string(reinterpret_cast<const char*>(&number), sizeof number); }
+std::string Qword(std::uint64_t number) {
+    return std::string(reinterpret_cast<const char*>(&number), sizeof number);
+}
 std::string Text(const std::string& text) { return text + '\0'; }
 
 // REG_NONE: the value is missing.
 void Store(DWORD type, const std::string& data) {
     ovwin::UniqueHkey key;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.put(),
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, ovwin::kSyslogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              key.put(), nullptr),
               ERROR_SUCCESS);
     RegDeleteValueA(key.get(), kSpoolMaxValue);
     if (type == REG_NONE) return;

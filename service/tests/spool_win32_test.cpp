@@ -150,7 +150,8 @@ TEST(SpoolWin32, RecordsSurviveAReopen) {
     EXPECT_TRUE(spool.Flush());  // delivered segments go once a position past them is saved
     std::vector<std::string> names;
     ASSERT_TRUE(MakeSpoolFolder(folder)->List(&names));
-    for (const std::string& name : names) EXPECT_EQ(name.find(".spl"), std::string::npos) << name << " left behind";
+    for (const std::string& name : names)
+        EXPECT_EQ(name.find(".spl"), std::string::npos) << name << " left behind";
     RemoveFolder(folder);
 }
 

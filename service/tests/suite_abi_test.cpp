@@ -23,9 +23,11 @@ static_assert(SameGuid(kLocalSystemClass, orvane_components::kLocalSystemClsid),
 static_assert(SameGuid(kLocalSystemInterface, orvane_components::kLocalSystemIid), "local-system interface");
 static_assert(SameGuid(kServerListClass, orvane_components::kServerListClsid), "server-list class");
 static_assert(SameGuid(kServerListInterface, orvane_components::kServerListIid), "server-list interface");
-static_assert(kRecordAccepted == orvane_comm::kStored, "what the delivery function returns for a record it took");
+static_assert(kRecordAccepted == orvane_comm::kStored,
+              "what the delivery function returns for a record it took");
 static_assert(kEventRecordSize == orvane_comm::kRecordSize, "the record's size");
-static_assert(kHostOffset == orvane_comm::kHostOffset && kHostSize == orvane_comm::kHostSize, "the host slot");
+static_assert(kHostOffset == orvane_comm::kHostOffset && kHostSize == orvane_comm::kHostSize,
+              "the host slot");
 // Both headers declare the delivery function; were the two declarations to differ, this unit
 // would not compile.
 static_assert(std::is_same<decltype(&OrvaneDeliver), OrvaneDeliverFn>::value, "the delivery function");

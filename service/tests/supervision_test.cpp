@@ -108,8 +108,12 @@ private:
 // A supervisor whose worker listens to AskToEnd, with work left over that drains as the test says.
 class ListeningSupervisor : public CWorkerSupervisor {
 public:
-    explicit ListeningSupervisor(DWORD drainLimitMs = kDrainLimitMs, ULONGLONG clockStart = 0, unsigned clockSpeed = 1)
-        : CWorkerSupervisor(drainLimitMs), m_clockStart(clockStart), m_clockSpeed(clockSpeed), m_began(GetTickCount64()) {}
+    explicit ListeningSupervisor(DWORD drainLimitMs = kDrainLimitMs, ULONGLONG clockStart = 0,
+                                 unsigned clockSpeed = 1)
+        : CWorkerSupervisor(drainLimitMs),
+          m_clockStart(clockStart),
+          m_clockSpeed(clockSpeed),
+          m_began(GetTickCount64()) {}
     volatile LONG listening = 1;
     volatile LONG listeningLooks = 0;  // how often the supervision asked whether the worker is up
     volatile LONG pending = 0;
@@ -148,7 +152,8 @@ constexpr ULONGLONG kNearWrap = (1ull << 32) - 700;  // a 32-bit tick count wrap
 // True when the counter moves within the time.
 bool Moves(volatile LONG& counter, DWORD ms) {
     LONG before = ovwin::AtomicRead(counter);
-    return ovtest::WaitUntil([&] { return ovwin::AtomicRead(counter) != before; }, std::chrono::milliseconds(ms));
+    return ovtest::WaitUntil([&] { return ovwin::AtomicRead(counter) != before; },
+                             std::chrono::milliseconds(ms));
 }
 
 bool WaitRunning(CWorkerSupervisor& s) {
@@ -205,7 +210,8 @@ TEST(Supervision, PauseIsTakenByTheWorkerUntilTheContinue) {
         // rests of 1 ms.
         LONG atPause = ovwin::AtomicRead(g_workerSteps);
         Sleep(30);
-        ASSERT_EQ(ovwin::AtomicRead(g_workerSteps), atPause) << "the worker must rest once the pause is acknowledged";
+        ASSERT_EQ(ovwin::AtomicRead(g_workerSteps), atPause)
+            << "the worker must rest once the pause is acknowledged";
         ASSERT_TRUE(s.RequestContinue());
         ASSERT_TRUE(s.WaitSettled(5000));
         ASSERT_FALSE(s.paused());
@@ -264,7 +270,8 @@ TEST(Supervision, StopAsksTheWorkerToEndBeforeEndingIt) {
         ULONGLONG start = GetTickCount64();
         ASSERT_TRUE(s.RequestStop());
         ASSERT_TRUE(s.WaitSettled(5000));
-        EXPECT_LT(GetTickCount64() - start, kAskedEndMs + 2000u) << "a worker that does not listen is not waited for long";
+        EXPECT_LT(GetTickCount64() - start, kAskedEndMs + 2000u)
+            << "a worker that does not listen is not waited for long";
         ASSERT_TRUE(run.Ended(20000));
         EXPECT_EQ(ovwin::AtomicRead(g_askedToEnd), 1) << "the worker must have been asked";
         EXPECT_EQ(ovwin::AtomicRead(g_returned), c.returns ? 1 : 0);
@@ -304,32 +311,32 @@ TEST(Supervision, StopWaitsForTheWorkLeftUpToTheDrainLimit) {
         {"never finishes", 7, INFINITE, true, kLimitMs},
     };
     for (ULONGLONG clockStart : {0ull, kNearWrap})
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.what) + (clockStart != 0 ? ", clock near the wrap" : ""));
-        ResetWorkerFlags();
-        ListeningSupervisor s(c.limitMs, clockStart);
-        InterlockedExchange(&s.pending, c.pending);
-        RunningSupervision run(s, ListeningWorker);
-        ASSERT_TRUE(WaitRunning(s));
-        ULONGLONG start = GetTickCount64();
-        ASSERT_TRUE(s.RequestStop());
-        if (c.pending != 0 && c.finishAfterMs != INFINITE) {
-            // That the stop waits shows only as its not ending: a timed look, as long as the case
-            // says the work takes.
-            EXPECT_FALSE(run.Ended(c.finishAfterMs)) << "the supervision must wait while work is left";
-            InterlockedExchange(&s.pending, 0);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (clockStart != 0 ? ", clock near the wrap" : ""));
+            ResetWorkerFlags();
+            ListeningSupervisor s(c.limitMs, clockStart);
+            InterlockedExchange(&s.pending, c.pending);
+            RunningSupervision run(s, ListeningWorker);
+            ASSERT_TRUE(WaitRunning(s));
+            ULONGLONG start = GetTickCount64();
+            ASSERT_TRUE(s.RequestStop());
+            if (c.pending != 0 && c.finishAfterMs != INFINITE) {
+                // That the stop waits shows only as its not ending: a timed look, as long as the case
+                // says the work takes.
+                EXPECT_FALSE(run.Ended(c.finishAfterMs)) << "the supervision must wait while work is left";
+                InterlockedExchange(&s.pending, 0);
+            }
+            ASSERT_TRUE(run.Ended(20000));
+            ULONGLONG took = GetTickCount64() - start;
+            EXPECT_TRUE(run.result());
+            EXPECT_EQ(s.pendingWhenAsked, c.pending) << "the worker is asked to end before the wait";
+            EXPECT_EQ(s.givenUp, c.givenUp ? c.pending : -1);
+            if (c.givenUp) {
+                EXPECT_GE(took, c.limitMs);
+                EXPECT_LT(took, c.limitMs + 5000);
+                EXPECT_GE(s.progress, 1) << "a long stop reports progress";
+            }
         }
-        ASSERT_TRUE(run.Ended(20000));
-        ULONGLONG took = GetTickCount64() - start;
-        EXPECT_TRUE(run.result());
-        EXPECT_EQ(s.pendingWhenAsked, c.pending) << "the worker is asked to end before the wait";
-        EXPECT_EQ(s.givenUp, c.givenUp ? c.pending : -1);
-        if (c.givenUp) {
-            EXPECT_GE(took, c.limitMs);
-            EXPECT_LT(took, c.limitMs + 5000);
-            EXPECT_GE(s.progress, 1) << "a long stop reports progress";
-        }
-    }
 }
 
 // The service is reported started once the worker is up, once, and not before.
@@ -348,7 +355,8 @@ TEST(Supervision, StartedOnlyOnceTheWorkerListens) {
         << "the supervision must look whether the worker listens";
     EXPECT_EQ(s.started, 0) << "not started while the worker is not listening";
     InterlockedExchange(&s.listening, 1);
-    EXPECT_TRUE(ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.started) != 0; }, std::chrono::seconds(5)));
+    EXPECT_TRUE(
+        ovtest::WaitUntil([&] { return ovwin::AtomicRead(s.started) != 0; }, std::chrono::seconds(5)));
     EXPECT_EQ(s.started, 1);
     ASSERT_TRUE(s.RequestPause());
     ASSERT_TRUE(s.WaitSettled(5000));
@@ -365,11 +373,11 @@ TEST(OverflowReport, OneCountPerEpisodeOnceTheDroppingStops) {
         bool final;
         unsigned long told;
     } looks[] = {
-        {0, false, 0},    {0, false, 0},                     // nothing dropped
-        {40, false, 0},   {90, false, 0}, {90, false, 90},   // an episode of 90
-        {90, false, 0},                                      // told once only
-        {95, false, 0},   {95, false, 5},                    // a second episode
-        {120, false, 0},  {130, true, 35},                   // cut short by the end
+        {0, false, 0},   {0, false, 0},                     // nothing dropped
+        {40, false, 0},  {90, false, 0},  {90, false, 90},  // an episode of 90
+        {90, false, 0},                                     // told once only
+        {95, false, 0},  {95, false, 5},                    // a second episode
+        {120, false, 0}, {130, true, 35},                   // cut short by the end
         {130, true, 0},
     };
     COverflowReport report;
@@ -396,11 +404,11 @@ TEST(OverflowReport, CountsOnAcrossTheThirtyTwoBitWrap) {
         {0xFFFFFF00ul, false, 0xFFFFFF00ull, 0xFFFFFF00ull},
         {0xFFFFFFF0ul, false, 0xFFFFFFF0ull, 0},
         {0xFFFFFFFFul, false, 0xFFFFFFFFull, 0},
-        {5, false, kWrap + 5, 0},                      // wrapped between two looks
-        {5, false, kWrap + 5, 0x105},                  // the episode from 0xFFFFFF00, across the wrap
+        {5, false, kWrap + 5, 0},      // wrapped between two looks
+        {5, false, kWrap + 5, 0x105},  // the episode from 0xFFFFFF00, across the wrap
         {0xFFFFFFFFul, false, 2 * kWrap - 1, 0},
         {0xFFFFFFFFul, false, 2 * kWrap - 1, kWrap - 6},
-        {0, true, 2 * kWrap, 1},                       // a second wrap, cut short by the end
+        {0, true, 2 * kWrap, 1},  // a second wrap, cut short by the end
     };
     CWidenedCount dropped;
     COverflowReport report;
@@ -423,8 +431,8 @@ TEST(Statistics, DroppedBacklogFullIsPublishedWhole) {
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, statistics.put()), ERROR_SUCCESS);
     std::uint64_t stored = 0;
     DWORD type = 0, size = sizeof stored;
-    ASSERT_EQ(RegQueryValueExA(statistics.get(), "DroppedBacklogFull", nullptr, &type, reinterpret_cast<BYTE*>(&stored),
-                               &size),
+    ASSERT_EQ(RegQueryValueExA(statistics.get(), "DroppedBacklogFull", nullptr, &type,
+                               reinterpret_cast<BYTE*>(&stored), &size),
               ERROR_SUCCESS);
     EXPECT_EQ(type, static_cast<DWORD>(REG_QWORD));
     EXPECT_EQ(stored, dropped);

@@ -42,8 +42,8 @@ int Fail(const char* what) {
 }
 
 void PrintStatus(const SERVICE_STATUS& s) {
-    std::printf("state %lu exit %lu specific %lu checkpoint %lu hint %lu\n", s.dwCurrentState, s.dwWin32ExitCode,
-                s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
+    std::printf("state %lu exit %lu specific %lu checkpoint %lu hint %lu\n", s.dwCurrentState,
+                s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint);
 }
 
 int Run(SC_HANDLE service, const Control& control, const char* word) {
@@ -88,8 +88,8 @@ unsigned long __stdcall SendControl(void* arg) {
 }
 
 bool IsPending(DWORD state) {
-    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING || state == SERVICE_PAUSE_PENDING ||
-           state == SERVICE_CONTINUE_PENDING;
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING ||
+           state == SERVICE_PAUSE_PENDING || state == SERVICE_CONTINUE_PENDING;
 }
 
 int Watch(SC_HANDLE service, const Control& control) {
@@ -114,19 +114,21 @@ int Watch(SC_HANDLE service, const Control& control) {
         }
         if (!any || now.dwCurrentState != last.dwCurrentState || now.dwCheckPoint != last.dwCheckPoint ||
             now.dwWaitHint != last.dwWaitHint)
-            std::printf("at %lu state %lu checkpoint %lu hint %lu\n", static_cast<unsigned long>(GetTickCount64() - start),
-                        now.dwCurrentState, now.dwCheckPoint, now.dwWaitHint);
+            std::printf("at %lu state %lu checkpoint %lu hint %lu\n",
+                        static_cast<unsigned long>(GetTickCount64() - start), now.dwCurrentState,
+                        now.dwCheckPoint, now.dwWaitHint);
         any = true;
         last = now;
         ++queries;
         // The state read after the control returned decides: one read before may be stale.
-        if ((controlDone && !IsPending(now.dwCurrentState)) || GetTickCount64() - start >= kWatchLimitMs) break;
+        if ((controlDone && !IsPending(now.dwCurrentState)) || GetTickCount64() - start >= kWatchLimitMs)
+            break;
         Sleep(1);
     }
     WaitForSingleObject(sender, kWatchLimitMs);
     CloseHandle(sender);
-    std::printf("done after %lu queries %lu error %lu state %lu\n", static_cast<unsigned long>(GetTickCount64() - start),
-                queries, w.error, last.dwCurrentState);
+    std::printf("done after %lu queries %lu error %lu state %lu\n",
+                static_cast<unsigned long>(GetTickCount64() - start), queries, w.error, last.dwCurrentState);
     return 0;
 }
 
@@ -135,8 +137,9 @@ int Watch(SC_HANDLE service, const Control& control) {
 int main(int argc, char** argv) {
     bool watch = argc == 4 && std::strcmp(argv[2], "watch") == 0;
     if (argc != 3 && !watch) {
-        std::printf("usage: svcctl NAME start|stop|pause|continue|interrogate|query|status|stop-wait\n"
-                    "       svcctl NAME watch start|stop|pause|continue\n");
+        std::printf(
+            "usage: svcctl NAME start|stop|pause|continue|interrogate|query|status|stop-wait\n"
+            "       svcctl NAME watch start|stop|pause|continue\n");
         return 2;
     }
     const char* word = argv[argc - 1];
@@ -151,7 +154,9 @@ int main(int argc, char** argv) {
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (manager == nullptr) return Fail("OpenSCManager");
     SC_HANDLE service = OpenServiceA(manager, argv[1], SERVICE_ALL_ACCESS);
-    int rc = service == nullptr ? Fail("OpenService") : watch ? Watch(service, *control) : Run(service, *control, word);
+    int rc = service == nullptr ? Fail("OpenService")
+             : watch            ? Watch(service, *control)
+                                : Run(service, *control, word);
     if (service != nullptr) CloseServiceHandle(service);
     CloseServiceHandle(manager);
     return rc;

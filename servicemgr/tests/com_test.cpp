@@ -16,7 +16,8 @@
 
 using namespace testing_support;
 
-extern "C" const IID IID_IConsoleAddin = {0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
+extern "C" const IID IID_IConsoleAddin = {
+    0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
 
 namespace {
 
@@ -71,8 +72,9 @@ protected:
 
     IClassFactory* Factory() {
         IClassFactory* factory = nullptr;
-        EXPECT_EQ(addin_.getClassObject(kClsidServiceMgr, IID_IClassFactory,
-                                        reinterpret_cast<void**>(&factory)), S_OK);
+        EXPECT_EQ(
+            addin_.getClassObject(kClsidServiceMgr, IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+            S_OK);
         return factory;
     }
 
@@ -202,8 +204,7 @@ TEST_F(ComTest, TypeInformationComesFromTheRegisteredLibraries) {
         const char* name;
         IDispatch* via;
         const IID* described;
-    } cases[] = {{"ICServiceMgr", mgr, &kIidServiceMgr},
-                 {"IConsoleAddin", addin, &IID_IConsoleAddin}};
+    } cases[] = {{"ICServiceMgr", mgr, &kIidServiceMgr}, {"IConsoleAddin", addin, &IID_IConsoleAddin}};
     for (const Case& c : cases) {
         UINT count = 0;
         EXPECT_EQ(c.via->GetTypeInfoCount(&count), S_OK) << c.name;
@@ -393,8 +394,7 @@ void ExpectRegistered() {
         EXPECT_EQ(Sorted(SubkeyNames(HKEY_CLASSES_ROOT, key.path)), Sorted(key.subkeys)) << key.path;
         EXPECT_EQ(Sorted(ValueNames(HKEY_CLASSES_ROOT, key.path)), Sorted(key.values)) << key.path;
     }
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32",
-                         "ThreadingModel"),
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kClassKey) + "\\InprocServer32", "ThreadingModel"),
               "both");
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::string(kTypeLibKey) + "\\1.0"),
               "Sentrydesk 1.0 Type Library");
@@ -402,8 +402,8 @@ void ExpectRegistered() {
 }
 
 void ExpectUnregistered() {
-    for (const char* key : {"OVCoreLib.CServiceMgr.1", "OVCoreLib.CServiceMgr", kClassKey,
-                            kTypeLibKey, kInterfaceKey})
+    for (const char* key :
+         {"OVCoreLib.CServiceMgr.1", "OVCoreLib.CServiceMgr", kClassKey, kTypeLibKey, kInterfaceKey})
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key)) << key;
 }
 
@@ -471,9 +471,8 @@ TEST_F(RegistrationTest, RegistrationToolsSeeTheSameKeys) {
 
     ProgramResult query = RunProgram(std::string("reg query HKCR\\") + kClassKey + " /s");
     EXPECT_EQ(query.exitCode, 0u);
-    for (const char* text : {"InprocServer32", "ThreadingModel", "both", "ProgID",
-                             "OVCoreLib.CServiceMgr.1", "VersionIndependentProgID", "SERVICE_MGR",
-                             "Sentrydesk.dll"})
+    for (const char* text : {"InprocServer32", "ThreadingModel", "both", "ProgID", "OVCoreLib.CServiceMgr.1",
+                             "VersionIndependentProgID", "SERVICE_MGR", "Sentrydesk.dll"})
         EXPECT_NE(query.output.find(text), std::string::npos) << text << " in\n" << query.output;
     query = RunProgram("reg query HKCR\\OVCoreLib.CServiceMgr /s");
     EXPECT_NE(query.output.find(kClsid), std::string::npos) << query.output;
@@ -497,7 +496,8 @@ TEST_F(RegistrationTest, ConsoleCreatesTheClassThroughItsProgId) {
     ASSERT_EQ(CLSIDFromProgID(L"OVCoreLib.CServiceMgr.1", &clsid), S_OK);
     IConsoleAddin* addin = nullptr;
     ASSERT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IConsoleAddin,
-                               reinterpret_cast<void**>(&addin)), S_OK);
+                               reinterpret_cast<void**>(&addin)),
+              S_OK);
     long id = 0;
     addin->GetPromptId(&id);
     EXPECT_EQ(id, 105);

@@ -79,20 +79,19 @@ DWORD WINAPI OpenDialog::Run(void* param) {
 std::string OpenDialog::Text(int id) const {
     char text[1024] = {};
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(Item(id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                        SMTO_NORMAL, 15000, &ignored);
+    SendMessageTimeoutA(Item(id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_NORMAL, 15000,
+                        &ignored);
     return text;
 }
 
 void OpenDialog::SetText(int id, const std::string& text) const {
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()),
-                        SMTO_NORMAL, 15000, &ignored);
+    SendMessageTimeoutA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 15000,
+                        &ignored);
 }
 
 void OpenDialog::Click(int id) const {
-    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                 reinterpret_cast<LPARAM>(Item(id)));
+    PostMessageA(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Item(id)));
 }
 
 std::string OpenDialog::WaitForTextChange(int id, const std::string& from, DWORD timeoutMs) const {

@@ -17,14 +17,15 @@
 
 using namespace testing_support;
 
-extern "C" const IID IID_IConsoleAddin = {0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
+extern "C" const IID IID_IConsoleAddin = {
+    0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
 
 namespace {
 
 const char* const kSyslogKey = "Software\\Telmora\\Orvane\\OVSyslog";
 const char* const kTrapKey = "Software\\Telmora\\Orvane\\OVTrap";
-constexpr int kClose = 2, kTrapButton = 213, kSyslogEdit = 212, kSyslogButton = 204,
-              kTrapEdit = 210, kApply = 201;
+constexpr int kClose = 2, kTrapButton = 213, kSyslogEdit = 212, kSyslogButton = 204, kTrapEdit = 210,
+              kApply = 201;
 constexpr DWORD kServiceTimeoutMs = 15000;
 const char* const kNotice = "The update will take in effect only after restart the services.";
 
@@ -51,8 +52,10 @@ bool SetRunning(const char* name, bool running) {
     SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_ALL_ACCESS) : nullptr;
     if (service) {
         SERVICE_STATUS status;
-        if (running) StartServiceA(service, 0, nullptr);
-        else ControlService(service, SERVICE_CONTROL_STOP, &status);
+        if (running)
+            StartServiceA(service, 0, nullptr);
+        else
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
         CloseServiceHandle(service);
     }
     if (manager) CloseServiceHandle(manager);
@@ -139,8 +142,7 @@ TEST_F(DialogTest, CaptionsFollowTheServicesStates) {
             ASSERT_TRUE(SetRunning("OVSyslog", syslogRunning));
             OpenDialog dialog(addin_);
             ASSERT_NE(dialog.hwnd(), nullptr);
-            EXPECT_EQ(dialog.Text(kTrapButton),
-                      trapRunning ? "Stop Trap Service" : "Start Trap Service");
+            EXPECT_EQ(dialog.Text(kTrapButton), trapRunning ? "Stop Trap Service" : "Start Trap Service");
             EXPECT_EQ(dialog.Text(kSyslogButton),
                       syslogRunning ? "Stop Syslog Service" : "Start Syslog Service");
         }
@@ -153,13 +155,13 @@ TEST_F(DialogTest, ButtonsStartAndStopTheRealServices) {
         ASSERT_NE(dialog.hwnd(), nullptr) << s.name;
         ASSERT_EQ(dialog.Text(s.button), s.startCaption) << s.name;
         dialog.Click(s.button);
-        EXPECT_EQ(dialog.WaitForTextChange(s.button, s.startCaption, kServiceTimeoutMs),
-                  s.stopCaption) << s.name;
+        EXPECT_EQ(dialog.WaitForTextChange(s.button, s.startCaption, kServiceTimeoutMs), s.stopCaption)
+            << s.name;
         EXPECT_EQ(ServiceState(s.name), static_cast<DWORD>(SERVICE_RUNNING)) << s.name;
         EXPECT_EQ(AnswerMessageBox(500), "") << s.name << ": no message after a success";
         dialog.Click(s.button);
-        EXPECT_EQ(dialog.WaitForTextChange(s.button, s.stopCaption, kServiceTimeoutMs),
-                  s.startCaption) << s.name;
+        EXPECT_EQ(dialog.WaitForTextChange(s.button, s.stopCaption, kServiceTimeoutMs), s.startCaption)
+            << s.name;
         EXPECT_TRUE(WaitState(s.name, SERVICE_STOPPED)) << s.name;
     }
 }
@@ -222,8 +224,8 @@ TEST_F(DialogTest, ApplyStoresOnlyAValidPort) {
         if (!c.keyExists)
             EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSyslogKey)) << c.name;
         else
-            EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kSyslogKey, "AuthPort"),
-                      c.stored ? c.stored : "old") << c.name;
+            EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kSyslogKey, "AuthPort"), c.stored ? c.stored : "old")
+                << c.name;
         EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kTrapKey, "AuthPort"), trapBefore) << c.name;
     }
     WriteString(HKEY_LOCAL_MACHINE, kSyslogKey, "AuthPort", "514");
@@ -276,8 +278,7 @@ TEST_F(DialogTest, CloseEndsTheDialogWithoutSaving) {
         const char* name;
         UINT message;
         WPARAM wParam;
-    } cases[] = {{"Close button", WM_COMMAND, MAKEWPARAM(kClose, BN_CLICKED)},
-                 {"close box", WM_CLOSE, 0}};
+    } cases[] = {{"Close button", WM_COMMAND, MAKEWPARAM(kClose, BN_CLICKED)}, {"close box", WM_CLOSE, 0}};
     for (const Case& c : cases) {
         OpenDialog dialog(addin_);
         ASSERT_NE(dialog.hwnd(), nullptr) << c.name;
@@ -321,8 +322,9 @@ TEST_F(DialogTest, OpenDialogForTheScreenshot) {
     std::string done = std::string(dir) + "\\dialog-shot.flag";
     DeleteFileA(done.c_str());
     std::ofstream(open.c_str()) << "open\n";
-    bool taken = ovtest::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                                   std::chrono::seconds(30), std::chrono::milliseconds(100));
+    bool taken =
+        ovtest::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                          std::chrono::seconds(30), std::chrono::milliseconds(100));
     DeleteFileA(open.c_str());
     EXPECT_TRUE(taken) << "the script took no screenshot";
 }

@@ -20,8 +20,18 @@ constexpr WORD kChineseSimplified = MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIM
 class TemplateReader {
 public:
     explicit TemplateReader(const BYTE* p) : p_(p) {}
-    DWORD Dword() { DWORD v; std::memcpy(&v, p_, 4); p_ += 4; return v; }
-    WORD Word() { WORD v; std::memcpy(&v, p_, 2); p_ += 2; return v; }
+    DWORD Dword() {
+        DWORD v;
+        std::memcpy(&v, p_, 4);
+        p_ += 4;
+        return v;
+    }
+    WORD Word() {
+        WORD v;
+        std::memcpy(&v, p_, 2);
+        p_ += 2;
+        return v;
+    }
     short Short() { return static_cast<short>(Word()); }
     // A string, or "#n" for an ordinal.
     std::string SzOrOrd() {
@@ -103,10 +113,12 @@ TEST_F(ResourcesTest, DialogTemplateIsTheClassicFormOfTheControlTable) {
         {201, "BUTTON", 0x50010000, 58, 135, 38, 15, "&Apply"},
         {0xFFFF, "BUTTON", 0x50000007, 156, 3, 123, 59, "Indication"},
         {0xFFFF, "STATIC", 0x50020000, 165, 17, 105, 37,
-         "Trap Service can receive the trap events from devices such as switches etc. The default UDP port is 162."},
+         "Trap Service can receive the trap events from devices such as switches etc. The default UDP port "
+         "is 162."},
         {0xFFFF, "BUTTON", 0x50000007, 156, 69, 123, 59, "Indication"},
         {0xFFFF, "STATIC", 0x50020000, 165, 83, 105, 37,
-         "Syslog Service can receive the syslog events from devices such as switches etc. The default UDP port is 514."},
+         "Syslog Service can receive the syslog events from devices such as switches etc. The default UDP "
+         "port is 514."},
     };
     ASSERT_EQ(count, sizeof expected / sizeof expected[0]);
     for (size_t i = 0; i < count; ++i) {
@@ -151,10 +163,14 @@ TEST_F(ResourcesTest, VersionBlockMarksTheDllSelfRegistering) {
         const char* key;
         const char* value;
     } cases[] = {
-        {"FileDescription", "Sentrydesk Module"}, {"FileVersion", "1, 0, 0, 1"},
-        {"InternalName", "Sentrydesk"},           {"OriginalFilename", "Sentrydesk.DLL"},
-        {"ProductName", "Sentrydesk Module"},     {"ProductVersion", "1, 0, 0, 1"},
-        {"OLESelfRegister", ""},                  {"CompanyName", ""},
+        {"FileDescription", "Sentrydesk Module"},
+        {"FileVersion", "1, 0, 0, 1"},
+        {"InternalName", "Sentrydesk"},
+        {"OriginalFilename", "Sentrydesk.DLL"},
+        {"ProductName", "Sentrydesk Module"},
+        {"ProductVersion", "1, 0, 0, 1"},
+        {"OLESelfRegister", ""},
+        {"CompanyName", ""},
     };
     for (const Case& c : cases) {
         std::string query = std::string("\\StringFileInfo\\040904B0\\") + c.key;

@@ -80,7 +80,10 @@ std::vector<std::string> ReadMultiString(HKEY root, const std::string& path, con
     return strings;
 }
 
-void DeleteTree(HKEY root, const std::string& path) { RegDeleteTreeA(root, path.c_str()); RegDeleteKeyA(root, path.c_str()); }
+void DeleteTree(HKEY root, const std::string& path) {
+    RegDeleteTreeA(root, path.c_str());
+    RegDeleteKeyA(root, path.c_str());
+}
 
 bool CreateKey(HKEY root, const std::string& path) {
     HKEY key;

@@ -12,7 +12,7 @@ constexpr const char* kOutboxDirValue = "OutboxDir";
 constexpr const char* kRefuseFirstValue = "RefuseFirst";
 constexpr const char* kRefuseAllValue = "RefuseAll";
 constexpr const char* kDelayMsValue = "DelayMs";
-constexpr const char* kDelayHostValue = "DelayHost";  // when set, only this host's records wait
+constexpr const char* kDelayHostValue = "DelayHost";                // when set, only this host's records wait
 constexpr const char* kDelayDestinationValue = "DelayDestination";  // when set, only its records wait
 constexpr const char* kRefuseDestinationValue = "RefuseDestination";  // when set, refused always
 constexpr const char* kDefaultOutboxDir = "C:\\OrvaneOutbox";
@@ -20,13 +20,13 @@ constexpr const char* kDefaultOutboxDir = "C:\\OrvaneOutbox";
 constexpr DWORD kMaxDelayMs = 60000;
 
 struct CommSettings {
-  std::string outboxDir = kDefaultOutboxDir;
-  DWORD refuseFirst = 0;
-  bool refuseAll = false;
-  DWORD delayMs = 0;
-  std::string delayHost;  // empty: every record waits delayMs
-  std::string delayDestination;  // empty: records for every destination wait
-  std::string refuseDestination;  // empty: none refused for its name
+    std::string outboxDir = kDefaultOutboxDir;
+    DWORD refuseFirst = 0;
+    bool refuseAll = false;
+    DWORD delayMs = 0;
+    std::string delayHost;          // empty: every record waits delayMs
+    std::string delayDestination;   // empty: records for every destination wait
+    std::string refuseDestination;  // empty: none refused for its name
 };
 
 // Missing key, missing values and values of the wrong type all give the defaults.

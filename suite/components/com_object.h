@@ -14,39 +14,39 @@ namespace orvane_components {
 
 template <class Interface, const IID& kIid>
 class ComObject : public Interface {
- public:
-  ComObject() { ModuleAddRef(); }
-  virtual ~ComObject() { ModuleRelease(); }
+public:
+    ComObject() { ModuleAddRef(); }
+    virtual ~ComObject() { ModuleRelease(); }
 
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIid)) {
-      *out = static_cast<Interface*>(this);
-      AddRef();
-      return S_OK;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, kIid)) {
+            *out = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
     }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        ULONG left = --refs_;
+        if (left == 0) delete this;
+        return left;
+    }
 
-  // The usual creation path: a new object handed out through QueryInterface.
-  template <class Impl>
-  static HRESULT Create(REFIID riid, void** out) {
-    Impl* object = new (std::nothrow) Impl();
-    if (!object) return E_OUTOFMEMORY;
-    HRESULT hr = object->QueryInterface(riid, out);
-    object->Release();  // drops the creation reference; QueryInterface holds its own
-    return hr;
-  }
+    // The usual creation path: a new object handed out through QueryInterface.
+    template <class Impl>
+    static HRESULT Create(REFIID riid, void** out) {
+        Impl* object = new (std::nothrow) Impl();
+        if (!object) return E_OUTOFMEMORY;
+        HRESULT hr = object->QueryInterface(riid, out);
+        object->Release();  // drops the creation reference; QueryInterface holds its own
+        return hr;
+    }
 
- private:
-  std::atomic<ULONG> refs_{1};
+private:
+    std::atomic<ULONG> refs_{1};
 };
 
 }  // namespace orvane_components

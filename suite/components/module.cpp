@@ -19,9 +19,9 @@ void SetModuleInstance(HINSTANCE instance) { g_instance = instance; }
 }  // namespace orvane_components
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    orvane_components::SetModuleInstance(instance);
-    DisableThreadLibraryCalls(instance);
-  }
-  return TRUE;
+    if (reason == DLL_PROCESS_ATTACH) {
+        orvane_components::SetModuleInstance(instance);
+        DisableThreadLibraryCalls(instance);
+    }
+    return TRUE;
 }

@@ -22,13 +22,13 @@ bool KeyExists(HKEY root, const std::string& key);
 
 // Serialises read-modify-write updates across threads and processes.
 class RegistryUpdateLock {
- public:
-  RegistryUpdateLock();
-  bool held() const { return lock_.held(); }
+public:
+    RegistryUpdateLock();
+    bool held() const { return lock_.held(); }
 
- private:
-  ovwin::UniqueHandleT mutex_;  // declared first: opened before the lock, closed after it
-  ovwin::MutexLock lock_;
+private:
+    ovwin::UniqueHandleT mutex_;  // declared first: opened before the lock, closed after it
+    ovwin::MutexLock lock_;
 };
 
 }  // namespace orvane_components

@@ -7,8 +7,8 @@
 namespace orvane_components {
 
 struct ComponentSettings {
-  std::string localServerId;         // the default when the value is missing
-  std::vector<std::string> servers;  // empty when the value is missing
+    std::string localServerId;         // the default when the value is missing
+    std::vector<std::string> servers;  // empty when the value is missing
 };
 
 ComponentSettings CurrentSettings();

@@ -2,4 +2,4 @@
 #pragma once
 
 #define OV_NOTIMPL(n) \
-  HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Reserved##n() override { return E_NOTIMPL; }

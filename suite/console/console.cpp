@@ -11,7 +11,8 @@
 
 #include "console_h.h"
 
-extern "C" const IID IID_IConsoleAddin = {0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
+extern "C" const IID IID_IConsoleAddin = {
+    0x471CC634, 0xC18C, 0x41E5, {0x90, 0xA8, 0x13, 0xB8, 0x70, 0x41, 0xE8, 0x80}};
 
 namespace {
 
@@ -124,8 +125,8 @@ int RunWindow() {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpszClassName = kWindowClass;
     RegisterClassA(&wc);
-    HWND hwnd = CreateWindowA(kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40,
-                              480, 200, nullptr, BuildMenu(), wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowA(kWindowClass, kWindowTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 480, 200,
+                              nullptr, BuildMenu(), wc.hInstance, nullptr);
     if (hwnd == nullptr) return 1;
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

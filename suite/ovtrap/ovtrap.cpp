@@ -31,10 +31,9 @@ HANDLE g_stopEvent = nullptr;
 void Report(DWORD state, DWORD exitCode = NO_ERROR) {
     g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     g_status.dwCurrentState = state;
-    g_status.dwControlsAccepted =
-        state == SERVICE_RUNNING || state == SERVICE_PAUSED
-            ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE
-            : 0;
+    g_status.dwControlsAccepted = state == SERVICE_RUNNING || state == SERVICE_PAUSED
+                                      ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE
+                                      : 0;
     g_status.dwWin32ExitCode = exitCode == NO_ERROR ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     g_status.dwServiceSpecificExitCode = exitCode;
     SetServiceStatus(g_statusHandle, &g_status);
@@ -105,10 +104,9 @@ int Install() {
         std::printf("OVTrap: cannot open the service manager (error %lu).\n", GetLastError());
         return 1;
     }
-    UniqueScHandle service(CreateServiceA(manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START,
-                                       SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr,
-                                       nullptr, nullptr));
+    UniqueScHandle service(CreateServiceA(
+        manager.get(), kServiceName, kDisplayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+        SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path, nullptr, nullptr, nullptr, nullptr, nullptr));
     DWORD error = service ? NO_ERROR : GetLastError();
     if (error != NO_ERROR && error != ERROR_SERVICE_EXISTS) {
         std::printf("OVTrap: install failed (error %lu).\n", error);
@@ -149,7 +147,6 @@ int main(int argc, char** argv) {
         std::printf("usage: OVTrap [-i | -u]\n");
         return 2;
     }
-    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(kServiceName), ServiceMain},
-                                    {nullptr, nullptr}};
+    SERVICE_TABLE_ENTRYA table[] = {{const_cast<char*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherA(table) ? 0 : 1;
 }

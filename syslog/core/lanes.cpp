@@ -104,7 +104,8 @@ bool Lanes::SleepIdle(Sleeper& self, std::unique_lock<std::mutex>& lock) {
     ++m_sleepers;
     // A datagram pushed before the reader looked at m_armed shows here.
     bool woken = m_head.load() != m_tail.load() ||
-                 self.wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs), [&self] { return self.woken; });
+                 self.wake.wait_for(lock, std::chrono::milliseconds(m_limits.lingerMs),
+                                    [&self] { return self.woken; });
     if (self.woken) {
         --m_waking;  // before the caller looks at the ring
     } else {
@@ -260,7 +261,8 @@ void Lanes::RunSteps(Lane& lane, std::unique_lock<std::mutex>& lock) {
 
 // A lane with nothing left is forgotten, so that many senders do not pile up lanes.
 void Lanes::ForgetIfIdle(Lane& lane) {
-    if (lane.waiting.empty() && lane.inFlight.empty() && !lane.delivering && !lane.ready) m_lanes.erase(lane.sender);
+    if (lane.waiting.empty() && lane.inFlight.empty() && !lane.delivering && !lane.ready)
+        m_lanes.erase(lane.sender);
 }
 
 bool Lanes::InTurn(TurnStep step, void* context) {

@@ -64,12 +64,12 @@ public:
 
 struct LanesLimits {
     std::size_t maxThreads = 128;
-    std::uint64_t maxCount = 1u << 19;          // datagrams read and not yet handled
+    std::uint64_t maxCount = 1u << 19;           // datagrams read and not yet handled
     std::uint64_t maxBytes = 64u * 1024 * 1024;  // their bytes
-    std::size_t laneWindow = 128;    // a lane's datagrams taken and not yet through their steps
-    std::size_t maxInFlight = 512;   // the same over all lanes: bounds the prepared steps held
-    unsigned lingerMs = 1000;        // an idle thread beyond the one kept ends after this
-    std::uint64_t firstPosition = 0;  // of the ring: tests start it where 32 bits would wrap
+    std::size_t laneWindow = 128;                // a lane's datagrams taken and not yet through their steps
+    std::size_t maxInFlight = 512;               // the same over all lanes: bounds the prepared steps held
+    unsigned lingerMs = 1000;                    // an idle thread beyond the one kept ends after this
+    std::uint64_t firstPosition = 0;             // of the ring: tests start it where 32 bits would wrap
 };
 
 class Lanes {
@@ -167,7 +167,7 @@ private:
     std::condition_variable m_wake;     // lanes that may take more, for threads waiting on them
     std::condition_variable m_drained;  // WaitDrained
     std::unordered_map<SenderKey, Lane, SenderKeyHash> m_lanes;
-    std::deque<Lane*> m_ready;  // lanes with a datagram to take, in turn
+    std::deque<Lane*> m_ready;     // lanes with a datagram to take, in turn
     std::vector<Sleeper*> m_idle;  // the latest idle last: it is woken first, the others linger out
     std::size_t m_inFlight = 0;
     std::atomic<std::size_t> m_threads{0};  // written under m_lock; the reader looks without it

@@ -80,8 +80,8 @@ bool IsTimestamp(const char* f) {
            IsDigit(f[11]) && f[12] == ':' && IsDigit(f[13]) && IsDigit(f[14]);
 }
 
-bool ParseDatagram(const char* data, std::size_t length, const char* source,
-                   char (&host)[kHostBlockSize], char (&message)[kMessageBlockSize]) {
+bool ParseDatagram(const char* data, std::size_t length, const char* source, char (&host)[kHostBlockSize],
+                   char (&message)[kMessageBlockSize]) {
     // Zero padding past the data lets every position below be read without a length check: the
     // priority (7 bytes), the '>' and the timestamp field end well inside the copy.
     char copy[kWorkCopySize] = {};

@@ -78,8 +78,8 @@ bool Version(Reader& r) {
 
 bool Timestamp(Reader& r) {
     if (r.Take('-')) return true;
-    bool date = r.Number(4, 0, 9999) && r.Take('-') && r.Number(2, 1, 12) && r.Take('-') &&
-                r.Number(2, 1, 31);
+    bool date =
+        r.Number(4, 0, 9999) && r.Take('-') && r.Number(2, 1, 12) && r.Take('-') && r.Number(2, 1, 31);
     bool time = date && r.Take('T') && r.Number(2, 0, 23) && r.Take(':') && r.Number(2, 0, 59) &&
                 r.Take(':') && r.Number(2, 0, 59);
     if (!time) return false;
@@ -115,10 +115,9 @@ bool ReadRfc5424(std::string_view text, Rfc5424Fields& fields) {
     Rfc5424Fields read;
     std::string_view msgId;
     bool header = Version(r) && r.Take(' ') && Timestamp(r) && r.Take(' ') &&
-                  r.Field(kMaxHostName, read.hostName) && r.Take(' ') &&
-                  r.Field(kMaxAppName, read.appName) && r.Take(' ') &&
-                  r.Field(kMaxProcId, read.procId) && r.Take(' ') && r.Field(kMaxMsgId, msgId) &&
-                  r.Take(' ') && StructuredData(r);
+                  r.Field(kMaxHostName, read.hostName) && r.Take(' ') && r.Field(kMaxAppName, read.appName) &&
+                  r.Take(' ') && r.Field(kMaxProcId, read.procId) && r.Take(' ') &&
+                  r.Field(kMaxMsgId, msgId) && r.Take(' ') && StructuredData(r);
     if (!header) return false;
     if (!r.AtEnd() && !r.Take(' ')) return false;
     read.msg = r.Rest();

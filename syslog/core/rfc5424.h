@@ -10,7 +10,7 @@ constexpr std::size_t kMaxHostName = 255;
 constexpr std::size_t kMaxAppName = 48;
 constexpr std::size_t kMaxProcId = 128;
 constexpr std::size_t kMaxMsgId = 32;
-constexpr std::size_t kMaxSdName = 32;        // SD-ID and PARAM-NAME
+constexpr std::size_t kMaxSdName = 32;  // SD-ID and PARAM-NAME
 constexpr std::size_t kMaxFractionDigits = 6;
 
 // The fields of an RFC 5424 message that the parser keeps. A field sent as "-" is empty.

@@ -125,7 +125,8 @@ StreamFramer::Event StreamFramer::Finish() {
     m_state = State::Start;
     m_truncated = false;
     if (state == State::Line && !m_emitted) {
-        if (m_message.size() == m_seen && !m_message.empty() && m_message.back() == '\r') m_message.pop_back();
+        if (m_message.size() == m_seen && !m_message.empty() && m_message.back() == '\r')
+            m_message.pop_back();
         if (!m_message.empty()) {
             m_emitted = true;
             return Event::Message;

@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (std::memchr(message, 0, sizeof message) == nullptr) std::abort();
     }
     // Only the leading '<' and the priority's length decide a refusal, whatever form follows.
-    std::size_t priorityScan = size > 1 ? std::min<std::size_t>(size - 1, syslogparse::kMaxPriorityLength + 1) : 0;
+    std::size_t priorityScan =
+        size > 1 ? std::min<std::size_t>(size - 1, syslogparse::kMaxPriorityLength + 1) : 0;
     bool closed = std::memchr(datagram + 1, '>', priorityScan) != nullptr;
     bool shouldAccept = size > 0 && datagram[0] == '<' && (closed || size <= syslogparse::kMaxPriorityLength);
     if (accepted != shouldAccept) std::abort();

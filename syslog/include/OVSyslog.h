@@ -114,7 +114,7 @@ struct SyslogTcpCounters {
     unsigned long long refused;        // closed at once: the connection limit was reached
     unsigned long long framingErrors;  // frames beyond the longest, length fields that are no number
     unsigned long long bytes;
-    unsigned long long heldPeak;       // most messages read from connections and not yet forwarded
+    unsigned long long heldPeak;  // most messages read from connections and not yet forwarded
 };
 
 // The TCP input beside the UDP socket: CSyslogMinitor::accept listens on it too when a port is

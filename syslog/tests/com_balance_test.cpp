@@ -28,8 +28,8 @@ struct Apartment {
     HRESULT registered = E_FAIL;  // the spy's registration
     int callbacks = 0;
     int uninitializations = 0;
-    DWORD refsLeft = 0;            // after the latest CoUninitialize
-    int beyondBalance = 0;         // a CoUninitialize with none left to give back
+    DWORD refsLeft = 0;     // after the latest CoUninitialize
+    int beyondBalance = 0;  // a CoUninitialize with none left to give back
 };
 
 std::mutex g_lock;
@@ -148,10 +148,13 @@ TEST(ComBalance, ADatagramThreadReleasesItsApartmentBeforeItEnds) {
     CSyslogMinitor::setRadiusPort(port);
     std::thread loop([] { CSyslogMinitor::accept(Observe); });
 
-    ASSERT_TRUE(ovtest::WaitUntil([&] {
-        Send(sender, port, "<13> ready");
-        return g_received > 0;
-    }, 10s, 50ms)) << "the loop never received on port " << port;
+    ASSERT_TRUE(ovtest::WaitUntil(
+        [&] {
+            Send(sender, port, "<13> ready");
+            return g_received > 0;
+        },
+        10s, 50ms))
+        << "the loop never received on port " << port;
     for (int i = 0; i < 20; ++i) {
         int before = g_received;
         Send(sender, port, "<13> one at a time " + std::to_string(i));
@@ -160,7 +163,8 @@ TEST(ComBalance, ADatagramThreadReleasesItsApartmentBeforeItEnds) {
     int settled = g_received;
     for (int i = 0; i < 300; ++i) Send(sender, port, "<13> burst " + std::to_string(i));
     // The burst may lose datagrams to the socket's buffer; what arrives is enough.
-    ovtest::WaitUntil([&] { return g_received >= settled + 300 || CSyslogMinitor::getPendingCount() == 0; }, 10s, 10ms);
+    ovtest::WaitUntil([&] { return g_received >= settled + 300 || CSyslogMinitor::getPendingCount() == 0; },
+                      10s, 10ms);
     CSyslogMinitor::stopTrap();
     loop.join();
     ASSERT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == 0; }, 30s, 10ms));

@@ -180,11 +180,14 @@ protected:
     }
     // The loop opens its socket on its own thread: a marker datagram that arrives proves it is up.
     static void WaitForLoop(Socket& sender, int port) {
-        ASSERT_TRUE(ovtest::WaitUntil([&] {
-            sender.SendTo(port, "<13> ready");
-            Sleep(50);
-            return ReceivedCount() > 0;
-        }, kWait)) << "the loop never received on port " << port;
+        ASSERT_TRUE(ovtest::WaitUntil(
+            [&] {
+                sender.SendTo(port, "<13> ready");
+                Sleep(50);
+                return ReceivedCount() > 0;
+            },
+            kWait))
+            << "the loop never received on port " << port;
         WaitAllHandled(sender, port);
         std::lock_guard<std::mutex> lock(g_mutex);
         g_received.clear();
@@ -195,9 +198,9 @@ protected:
     static void WaitAllHandled(Socket& sender, int port) {
         std::size_t before = ReceivedCount();
         sender.SendTo(port, "<13> last");
-        ASSERT_TRUE(ovtest::WaitUntil([&] {
-            return ReceivedCount() > before && CSyslogMinitor::getPendingCount() == 0 && g_live == 0;
-        }, kWait));
+        ASSERT_TRUE(ovtest::WaitUntil(
+            [&] { return ReceivedCount() > before && CSyslogMinitor::getPendingCount() == 0 && g_live == 0; },
+            kWait));
     }
 };
 
@@ -243,7 +246,8 @@ TEST_F(ReceiveLoop, OnlyTheLow16BitsOfThePortReachTheSocket) {
         WaitForLoop(sender, c.bound);
         EXPECT_EQ(CSyslogMinitor::getRadiusPort(), c.configured);
         sender.SendTo(c.bound, "<13> via low bits");
-        EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == 1; }, kWait)) << "configured " << c.configured;
+        EXPECT_TRUE(ovtest::WaitUntil([] { return ReceivedCount() == 1; }, kWait))
+            << "configured " << c.configured;
         EXPECT_EQ(loop.Stop(), SYSLOG_OK);
     }
     if (!skipped.empty()) GTEST_SKIP() << skipped;
@@ -274,8 +278,10 @@ TEST_F(ReceiveLoop, HandsEachAcceptedDatagramOverOnceAndNoRefusedOne) {
     EXPECT_EQ(find("from the sender"), 1);
     EXPECT_EQ(find(std::string(511, 'x')), 1) << "the oversized datagram was dropped, not cut";
     for (const auto& r : g_received) {
-        if (r.message == "some text") EXPECT_EQ(r.host, "myhost");
-        else EXPECT_EQ(r.host, "127.0.0.1");
+        if (r.message == "some text")
+            EXPECT_EQ(r.host, "myhost");
+        else
+            EXPECT_EQ(r.host, "127.0.0.1");
     }
 }
 
@@ -311,7 +317,8 @@ TEST_F(ReceiveLoop, AThreadThatFinishedTakesTheNextDatagram) {
     const int kOneAtATime = 10;
     for (int i = 0; i < kOneAtATime; ++i) {
         sender.SendTo(port, "<13> one at a time " + std::to_string(i));
-        ASSERT_TRUE(ovtest::WaitUntil([i] { return ReceivedCount() == static_cast<std::size_t>(i + 1) && g_live == 0; }, kWait));
+        ASSERT_TRUE(ovtest::WaitUntil(
+            [i] { return ReceivedCount() == static_cast<std::size_t>(i + 1) && g_live == 0; }, kWait));
     }
     std::lock_guard<std::mutex> lock(g_mutex);
     EXPECT_LE(g_callbackThreads.size(), 2u) << "datagrams one at a time each took a thread of their own";
@@ -401,11 +408,13 @@ TEST_F(ReceiveLoop, DeletingTheMessageLeavesItsTextsToTheCallback) {
     CSyslogMinitor::setRadiusPort(port);
     std::thread loop([] { CSyslogMinitor::accept(DeleteFirst); });
     Socket sender;
-    ASSERT_TRUE(ovtest::WaitUntil([&] {
-        sender.SendTo(port, "<13>Jan 12 10:00:00 owner kept");
-        Sleep(50);
-        return ReceivedCount() > 0;
-    }, kWait));
+    ASSERT_TRUE(ovtest::WaitUntil(
+        [&] {
+            sender.SendTo(port, "<13>Jan 12 10:00:00 owner kept");
+            Sleep(50);
+            return ReceivedCount() > 0;
+        },
+        kWait));
     CSyslogMinitor::stopTrap();
     loop.join();
     std::lock_guard<std::mutex> lock(g_mutex);
@@ -461,11 +470,13 @@ TEST_F(ReceiveLoop, StepsFollowTheArrivalOrder) {
     CSyslogMinitor::setRadiusPort(port);
     std::thread loop([] { CSyslogMinitor::accept(InTurn); });
     Socket sender;
-    ASSERT_TRUE(ovtest::WaitUntil([&] {
-        sender.SendTo(port, "<13>Jan 12 10:00:00 host -1");
-        Sleep(50);
-        return !TurnsOf("host").empty();
-    }, kWait));
+    ASSERT_TRUE(ovtest::WaitUntil(
+        [&] {
+            sender.SendTo(port, "<13>Jan 12 10:00:00 host -1");
+            Sleep(50);
+            return !TurnsOf("host").empty();
+        },
+        kWait));
     ASSERT_TRUE(ovtest::WaitUntil([] { return CSyslogMinitor::getPendingCount() == 0; }, kWait));
     {
         std::lock_guard<std::mutex> lock(g_mutex);

@@ -71,11 +71,16 @@ TEST_F(Settings, PortComesFromAuthPortTextOrDefaults) {
         bool accepted;
         int port;
     } cases[] = {
-        {__LINE__, nullptr, true, 514},    {__LINE__, "", true, 514},
-        {__LINE__, "  ", true, 514},       {__LINE__, "1514", true, 1514},
-        {__LINE__, " 600", true, 600},     {__LINE__, "65535", true, 65535},
-        {__LINE__, "abc", false, kUnchanged}, {__LINE__, "70000", false, kUnchanged},
-        {__LINE__, "1514xyz", false, kUnchanged}, {__LINE__, "0", false, kUnchanged},
+        {__LINE__, nullptr, true, 514},
+        {__LINE__, "", true, 514},
+        {__LINE__, "  ", true, 514},
+        {__LINE__, "1514", true, 1514},
+        {__LINE__, " 600", true, 600},
+        {__LINE__, "65535", true, 65535},
+        {__LINE__, "abc", false, kUnchanged},
+        {__LINE__, "70000", false, kUnchanged},
+        {__LINE__, "1514xyz", false, kUnchanged},
+        {__LINE__, "0", false, kUnchanged},
         {__LINE__, "-514", false, kUnchanged},
         // Longer than a fixed buffer once held: still no port, not the default.
         {__LINE__, kLongDigits.c_str(), false, kUnchanged},
@@ -140,7 +145,8 @@ TEST_F(Settings, ReceiveBufferIsTheStoredSizeWithinBoundsElseTheDefault) {
             EXPECT_EQ(refused, nullptr) << "case at line " << c.line << ": " << refused;
         } else if (*c.refused == '\0') {
             ASSERT_NE(refused, nullptr) << "case at line " << c.line;
-            EXPECT_EQ(std::string(refused), tooLong.substr(0, std::strlen(refused))) << "case at line " << c.line;
+            EXPECT_EQ(std::string(refused), tooLong.substr(0, std::strlen(refused)))
+                << "case at line " << c.line;
             EXPECT_LT(std::strlen(refused), tooLong.size()) << "case at line " << c.line;
         } else {
             EXPECT_STREQ(refused, c.refused) << "case at line " << c.line;
@@ -192,12 +198,15 @@ TEST_F(Settings, ReceiveBufferTakesTheSameBoundsFromEveryType) {
     };
     for (const auto& c : cases) {
         SetUp();
-        if (c.type != REG_NONE) SetRaw(ovwin::kRecvBufferValue, c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
+        if (c.type != REG_NONE)
+            SetRaw(ovwin::kRecvBufferValue, c.type, c.data.data(), static_cast<DWORD>(c.data.size()));
         EXPECT_TRUE(CSyslogMinitor::setSyslogProperty()) << "case at line " << c.line;
         EXPECT_EQ(CSyslogMinitor::getRecvBufferSize(), c.size) << "case at line " << c.line;
         const char* refused = CSyslogMinitor::getRefusedRecvBuffer();
-        if (c.refused == nullptr) EXPECT_EQ(refused, nullptr) << "case at line " << c.line << ": " << refused;
-        else EXPECT_STREQ(refused, c.refused) << "case at line " << c.line;
+        if (c.refused == nullptr)
+            EXPECT_EQ(refused, nullptr) << "case at line " << c.line << ": " << refused;
+        else
+            EXPECT_STREQ(refused, c.refused) << "case at line " << c.line;
     }
 }
 

@@ -265,10 +265,12 @@ TEST_F(TcpInput, BadInputHarmsOnlyItsOwnConnection) {
         setsockopt(reset.get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&hard), sizeof hard);
     }
     ASSERT_TRUE(good.Send("<13>good 1\n"));
-    ASSERT_TRUE(ovtest::WaitUntil([] { return Saw("good 1") && Saw("garbage after") && Saw("huge"); }, kWait));
+    ASSERT_TRUE(
+        ovtest::WaitUntil([] { return Saw("good 1") && Saw("garbage after") && Saw("huge"); }, kWait));
     ExpectInOrder("good", 2);
     // The frame cut by the reset counts only when its bytes were read before the reset came.
-    ASSERT_TRUE(ovtest::WaitUntil([&] { return Counters().framingErrors >= before.framingErrors + 2; }, kWait))
+    ASSERT_TRUE(
+        ovtest::WaitUntil([&] { return Counters().framingErrors >= before.framingErrors + 2; }, kWait))
         << "the bad length and the huge frame are counted";
     std::lock_guard<std::mutex> lock(g_mutex);
     ASSERT_EQ(g_log.size(), 1u);
@@ -291,7 +293,8 @@ TEST_F(TcpInput, ConnectionsBeyondTheLimitAreClosedWithOneLine) {
         if (!s->ClosedByPeer(500)) kept.push_back(s.get());
     ASSERT_EQ(kept.size(), 3u);
     EXPECT_EQ(LogCount(), 1u) << "one line for the episode";
-    for (std::size_t i = 0; i < kept.size(); ++i) ASSERT_TRUE(kept[i]->Send("<13>kept" + std::to_string(i) + " 0\n"));
+    for (std::size_t i = 0; i < kept.size(); ++i)
+        ASSERT_TRUE(kept[i]->Send("<13>kept" + std::to_string(i) + " 0\n"));
     EXPECT_TRUE(ovtest::WaitUntil([] { return SeenCount() == 3; }, kWait)) << "the kept connections deliver";
 }
 
@@ -397,11 +400,13 @@ TEST_F(TcpInput, IPv6SendersOverUdpAndTcpAreShownByTheirAddress) {
     ASSERT_TRUE(tcp4.Connect(loop.tcp));
     ASSERT_TRUE(tcp.Send("<13>v6tcp 0\n"));
     ASSERT_TRUE(tcp4.Send("<13>v4tcp 0\n"));
-    ASSERT_TRUE(ovtest::WaitUntil([&] {
-        udp.SendTo(loop.udp, "<13>v6udp 0");
-        Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
-        return SeenCount() >= 3;
-    }, kWait));
+    ASSERT_TRUE(ovtest::WaitUntil(
+        [&] {
+            udp.SendTo(loop.udp, "<13>v6udp 0");
+            Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
+            return SeenCount() >= 3;
+        },
+        kWait));
     std::lock_guard<std::mutex> lock(g_mutex);
     std::map<std::string, std::string> hosts;
     for (const Seen& s : g_seen) hosts[s.text.substr(0, 5)] = s.host;

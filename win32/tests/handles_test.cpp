@@ -29,13 +29,52 @@ TEST_F(Handles, EachPathClosesTheHeldValueOnce) {
         std::vector<int> closed;
     } cases[] = {
         {"end of scope", [] { Owner a(1); }, {1}},
-        {"reset", [] { Owner a(1); a.reset(2); EXPECT_EQ(g_closed, std::vector<int>{1}); }, {1, 2}},
-        {"put", [] { Owner a(1); *a.put() = 2; }, {1, 2}},
-        {"move", [] { Owner a(1); Owner b(std::move(a)); EXPECT_FALSE(a); }, {1}},
-        {"move assignment", [] { Owner a(1), b(2); b = std::move(a); EXPECT_EQ(b.get(), 1); }, {2, 1}},
-        {"release", [] { Owner a(1); EXPECT_EQ(a.release(), 1); }, {}},
-        {"failure value", [] { Owner a(-1); EXPECT_FALSE(a); a.reset(); }, {}},
-        {"empty put", [] { Owner a; a.put(); }, {}},
+        {"reset",
+         [] {
+             Owner a(1);
+             a.reset(2);
+             EXPECT_EQ(g_closed, std::vector<int>{1});
+         },
+         {1, 2}},
+        {"put",
+         [] {
+             Owner a(1);
+             *a.put() = 2;
+         },
+         {1, 2}},
+        {"move",
+         [] {
+             Owner a(1);
+             Owner b(std::move(a));
+             EXPECT_FALSE(a);
+         },
+         {1}},
+        {"move assignment",
+         [] {
+             Owner a(1), b(2);
+             b = std::move(a);
+             EXPECT_EQ(b.get(), 1);
+         },
+         {2, 1}},
+        {"release",
+         [] {
+             Owner a(1);
+             EXPECT_EQ(a.release(), 1);
+         },
+         {}},
+        {"failure value",
+         [] {
+             Owner a(-1);
+             EXPECT_FALSE(a);
+             a.reset();
+         },
+         {}},
+        {"empty put",
+         [] {
+             Owner a;
+             a.put();
+         },
+         {}},
     };
     for (const auto& c : cases) {
         g_closed.clear();
@@ -52,14 +91,17 @@ bool HandleIsOpen(HANDLE h) {
 TEST_F(Handles, KernelAndFileOwnersCloseRealHandles) {
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ASSERT_NE(event, nullptr);
-    { ovwin::UniqueHandleT owner(event); ASSERT_TRUE(HandleIsOpen(event)); }
+    {
+        ovwin::UniqueHandleT owner(event);
+        ASSERT_TRUE(HandleIsOpen(event));
+    }
     EXPECT_FALSE(HandleIsOpen(event));
 
     char path[MAX_PATH], dir[MAX_PATH];
     ASSERT_NE(GetTempPathA(MAX_PATH, dir), 0u);
     ASSERT_NE(GetTempFileNameA(dir, "ovw", 0, path), 0u);
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     { ovwin::UniqueFile owner(file); }
     EXPECT_FALSE(HandleIsOpen(file));
@@ -74,10 +116,12 @@ TEST_F(Handles, KeyOwnerClosesTheKey) {
         ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, key.put()), ERROR_SUCCESS);
         raw = key.get();
         EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+                                   nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
     }
-    EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                               nullptr, nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryInfoKeyA(raw, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr),
+              ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Handles, SocketOwnerClosesTheSocket) {

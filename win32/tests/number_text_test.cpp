@@ -12,18 +12,31 @@ TEST(ParsePortText, AcceptsWholeNumbersInThePortRangeOnly) {
         bool accepted;
         int port;
     } cases[] = {
-        {"514", true, 514},      {" 600", true, 600},     {"600 \t", true, 600},
-        {"1", true, 1},          {"65535", true, 65535},  {"00514", true, 514},
-        {"0", false, 0},         {"65536", false, 0},     {"70000", false, 0},
-        {"1514xyz", false, 0},   {"abc", false, 0},       {"-5", false, 0},
-        {"+514", false, 0},      {"5 14", false, 0},      {"", false, 0},
-        {"   ", false, 0},       {"99999999999999999999", false, 0},
+        {"514", true, 514},
+        {" 600", true, 600},
+        {"600 \t", true, 600},
+        {"1", true, 1},
+        {"65535", true, 65535},
+        {"00514", true, 514},
+        {"0", false, 0},
+        {"65536", false, 0},
+        {"70000", false, 0},
+        {"1514xyz", false, 0},
+        {"abc", false, 0},
+        {"-5", false, 0},
+        {"+514", false, 0},
+        {"5 14", false, 0},
+        {"", false, 0},
+        {"   ", false, 0},
+        {"99999999999999999999", false, 0},
     };
     for (const auto& c : cases) {
         int port = -1;
         EXPECT_EQ(ovwin::ParsePortText(c.text, &port), c.accepted) << "'" << c.text << "'";
-        if (c.accepted) EXPECT_EQ(port, c.port) << "'" << c.text << "'";
-        else EXPECT_EQ(port, -1) << "'" << c.text << "': port written although refused";
+        if (c.accepted)
+            EXPECT_EQ(port, c.port) << "'" << c.text << "'";
+        else
+            EXPECT_EQ(port, -1) << "'" << c.text << "': port written although refused";
     }
     EXPECT_FALSE(ovwin::ParsePortText(nullptr, nullptr));
 }

@@ -18,8 +18,8 @@ class TestKey {
 public:
     TestKey() {
         RegDeleteKeyA(HKEY_CURRENT_USER, kTestKey);
-        m_created = RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &m_key, nullptr) == ERROR_SUCCESS;
+        m_created = RegCreateKeyExA(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &m_key, nullptr) == ERROR_SUCCESS;
     }
     ~TestKey() {
         if (m_created) RegCloseKey(m_key);
@@ -28,8 +28,8 @@ public:
     TestKey(const TestKey&) = delete;
     TestKey& operator=(const TestKey&) = delete;
     bool Store(const char* name, DWORD type, const void* data, DWORD size) {
-        return m_created && RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE*>(data),
-                                           size) == ERROR_SUCCESS;
+        return m_created &&
+               RegSetValueExA(m_key, name, 0, type, static_cast<const BYTE*>(data), size) == ERROR_SUCCESS;
     }
     bool created() const { return m_created; }
 
@@ -51,9 +51,9 @@ TEST(RegistryText, TellsAbsentFromEmptyAndReadsNumbersAsTheirText) {
     } cases[] = {
         {__LINE__, 0, nullptr, 0, false, ""},
         {__LINE__, REG_SZ, "", 1, true, ""},
-        {__LINE__, REG_SZ, "", 0, true, ""},                   // empty without its NUL
-        {__LINE__, REG_SZ, " 514 ", 6, true, " 514 "},        // as stored: the reader trims
-        {__LINE__, REG_SZ, "1514", 4, true, "1514"},           // stored without its NUL
+        {__LINE__, REG_SZ, "", 0, true, ""},            // empty without its NUL
+        {__LINE__, REG_SZ, " 514 ", 6, true, " 514 "},  // as stored: the reader trims
+        {__LINE__, REG_SZ, "1514", 4, true, "1514"},    // stored without its NUL
         {__LINE__, REG_EXPAND_SZ, "600", 4, true, "600"},
         {__LINE__, REG_DWORD, &port, sizeof port, true, "1514"},
         {__LINE__, REG_DWORD, &zero, sizeof zero, true, "0"},
@@ -100,7 +100,7 @@ TEST(RegistryNumber, ACounterOrFlagIsTakenOnlyAsWritten) {
         {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_DWORD, true, 7},
         {__LINE__, {REG_QWORD, &count, sizeof count}, REG_QWORD, true, count},
         {__LINE__, {0, nullptr, 0}, REG_DWORD, false, 0},
-        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_QWORD, false, 0},   // another type
+        {__LINE__, {REG_DWORD, &flag, sizeof flag}, REG_QWORD, false, 0},  // another type
         {__LINE__, {REG_QWORD, &count, sizeof count}, REG_DWORD, false, 0},
         {__LINE__, {REG_SZ, "7", 2}, REG_DWORD, false, 0},                  // text is a setting's form
         {__LINE__, {REG_DWORD, three, sizeof three}, REG_DWORD, false, 0},  // the type's size only
@@ -110,7 +110,8 @@ TEST(RegistryNumber, ACounterOrFlagIsTakenOnlyAsWritten) {
         TestKey key;
         ASSERT_TRUE(key.created());
         if (c.stored.type != 0) {
-            ASSERT_TRUE(key.Store("Value", c.stored.type, c.stored.data, c.stored.size)) << "case at line " << c.line;
+            ASSERT_TRUE(key.Store("Value", c.stored.type, c.stored.data, c.stored.size))
+                << "case at line " << c.line;
         }
         std::uint64_t value = 99;
         EXPECT_EQ(ovwin::ReadRegStoredNumber(HKEY_CURRENT_USER, kTestKey, "Value", c.want, &value), c.taken)

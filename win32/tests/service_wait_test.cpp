@@ -24,7 +24,7 @@ TEST(WaitWhilePending, QueriesUntilTheStateChangesOrThePollsRunOut) {
         {__LINE__, {P, P, S}, P, 5, S, 3},
         {__LINE__, {P, P, P, P, P, P, P}, P, 5, P, 6},
         {__LINE__, {P, P, P}, P, 0, P, 1},
-        {__LINE__, {kFailed}, P, 0, P, 1},        // a failed query keeps the state before it
+        {__LINE__, {kFailed}, P, 0, P, 1},  // a failed query keeps the state before it
         {__LINE__, {kFailed, kFailed, R}, P, 5, R, 3},
         {__LINE__, {P, kFailed, S}, R, 5, S, 3},  // pending kept across the failure
     };
@@ -62,21 +62,21 @@ constexpr DWORD kRefused = 0xFFFFFFFE;
 TEST(StopAndWait, WaitsOnlyWhileAStopIsUnderWay) {
     struct {
         int line;
-        DWORD answer;                 // to the request
-        std::vector<DWORD> queries;   // answers to the queries after it
+        DWORD answer;                // to the request
+        std::vector<DWORD> queries;  // answers to the queries after it
         bool underWay;
         DWORD result;
         size_t queried;
     } cases[] = {
         {__LINE__, P, {P, S}, true, S, 2},
-        {__LINE__, R, {P, P, S}, true, S, 3},        // taken before the service saw it
-        {__LINE__, S, {}, true, S, 0},               // stopped at once: nothing to wait for
-        {__LINE__, P, {P, P, P, P}, true, P, 3},     // polls run out while stopping
+        {__LINE__, R, {P, P, S}, true, S, 3},     // taken before the service saw it
+        {__LINE__, S, {}, true, S, 0},            // stopped at once: nothing to wait for
+        {__LINE__, P, {P, P, P, P}, true, P, 3},  // polls run out while stopping
         {__LINE__, P, {kFailed, S}, true, S, 2},
-        {__LINE__, kRefused, {S}, false, S, 1},      // stopped before the request
-        {__LINE__, kRefused, {R}, false, R, 1},      // refused while running: no wait
+        {__LINE__, kRefused, {S}, false, S, 1},  // stopped before the request
+        {__LINE__, kRefused, {R}, false, R, 1},  // refused while running: no wait
         {__LINE__, kRefused, {kFailed}, false, 0, 1},
-        {__LINE__, kRefused, {P, P, S}, true, S, 3}, // someone else's stop is waited for too
+        {__LINE__, kRefused, {P, P, S}, true, S, 3},  // someone else's stop is waited for too
     };
     for (const auto& c : cases) {
         size_t queried = 0;
@@ -94,8 +94,7 @@ TEST(StopAndWait, WaitsOnlyWhileAStopIsUnderWay) {
             *state = answer;
             return true;
         };
-        ovwin::StopOutcome stop =
-            ovwin::StopAndWait(ask, query, {1, 2}, {}, [&] { ++begun; });
+        ovwin::StopOutcome stop = ovwin::StopAndWait(ask, query, {1, 2}, {}, [&] { ++begun; });
         EXPECT_EQ(stop.underWay, c.underWay) << "line " << c.line;
         EXPECT_EQ(stop.state, c.result) << "line " << c.line;
         EXPECT_EQ(queried, c.queried) << "line " << c.line;

@@ -101,7 +101,8 @@ TEST_F(DeliveryQueue, OrderHoldsPerServerAndWithinAMessageWhateverRefuses) {
             auto key = std::make_tuple(log[at].sender, log[at].seq, log[at].destination);
             int n = ++calls[key];
             if (n == 1) span[key] = {at, SIZE_MAX};
-            if ((log[at].accepted || n == kDirectAttempts) && span[key].second == SIZE_MAX) span[key].second = at;
+            if ((log[at].accepted || n == kDirectAttempts) && span[key].second == SIZE_MAX)
+                span[key].second = at;
         }
         for (int s = 0; s < kSenders; ++s)
             for (int i = 0; i < kEach; ++i)

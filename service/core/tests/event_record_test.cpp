@@ -25,7 +25,8 @@ TEST(EventRecord, FixedCodesAreExactBytes) {
     const struct {
         std::size_t offset;
         const char bytes[6];
-    } cases[] = {{0, {'7', '0', 0, 0, 0}}, {5, {'1', 0, 0, 0, 0}}, {42, {'1', '2', 0, 0, 0}}, {47, {'1', 0, 0, 0, 0}}};
+    } cases[] = {
+        {0, {'7', '0', 0, 0, 0}}, {5, {'1', 0, 0, 0, 0}}, {42, {'1', '2', 0, 0, 0}}, {47, {'1', 0, 0, 0, 0}}};
     for (const auto& c : cases)
         EXPECT_EQ(Slot(r, c.offset, 5), std::string(c.bytes, 5)) << "fixed code at " << c.offset;
 }

@@ -33,7 +33,8 @@ using namespace std::chrono_literals;
 inline EventRecord Record(int sender, int seq) {
     EventRecord r{};
     std::snprintf(reinterpret_cast<char*>(r.data()) + kHostOffset, kHostSize, "sender%d", sender);
-    std::snprintf(reinterpret_cast<char*>(r.data()) + kTextOffset, kTextSize, "sender %d seq %d", sender, seq);
+    std::snprintf(reinterpret_cast<char*>(r.data()) + kTextOffset, kTextSize, "sender %d seq %d", sender,
+                  seq);
     return r;
 }
 
@@ -83,8 +84,10 @@ public:
 
     void Refuse(const std::string& destination, bool on) {
         std::lock_guard<std::mutex> lock(m_lock);
-        if (on) m_refusing.insert(destination);
-        else m_refusing.erase(destination);
+        if (on)
+            m_refusing.insert(destination);
+        else
+            m_refusing.erase(destination);
     }
     // The next `calls` calls to the destination are refused.
     void RefuseNext(const std::string& destination, int calls) {
@@ -98,8 +101,10 @@ public:
     }
     void HangOnly(const std::string& destination, bool on) {
         std::lock_guard<std::mutex> lock(m_lock);
-        if (on) m_hung.insert(destination);
-        else m_hung.erase(destination);
+        if (on)
+            m_hung.insert(destination);
+        else
+            m_hung.erase(destination);
         m_cv.notify_all();
     }
     // The next deliveries wait until `count` are under way at once (or 10 s pass).

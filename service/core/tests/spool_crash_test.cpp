@@ -52,7 +52,8 @@ private:
 
 class MemoryFile : public ISpoolFile {
 public:
-    MemoryFile(MemoryDisk& disk, std::shared_ptr<std::string> bytes) : m_disk(disk), m_bytes(std::move(bytes)) {}
+    MemoryFile(MemoryDisk& disk, std::shared_ptr<std::string> bytes)
+        : m_disk(disk), m_bytes(std::move(bytes)) {}
 
     bool Append(const void* data, std::size_t size) override {
         bool half = false;
@@ -159,7 +160,9 @@ public:
     }
     unsigned RetryWaitMs() override { return 0; }
     void Log(const std::string&) override {}
-    std::unique_ptr<ISpoolFolder> Folder() override { return std::unique_ptr<ISpoolFolder>(new MemoryFolder(m_disk)); }
+    std::unique_ptr<ISpoolFolder> Folder() override {
+        return std::unique_ptr<ISpoolFolder>(new MemoryFolder(m_disk));
+    }
 
     bool accepting = true;
     std::map<int, int> accepted;  // by record, how often
@@ -188,7 +191,9 @@ StoreForwardTimes Manual() {
 class Life {
 public:
     Life(MemoryDisk& disk, Destination& destination, std::set<int>& acked)
-        : m_disk(disk), m_destination(destination), m_acked(acked),
+        : m_disk(disk),
+          m_destination(destination),
+          m_acked(acked),
           m_core(new CStoreAndForward(destination, Limits(), Manual())) {
         m_core->Start();
     }
@@ -316,9 +321,10 @@ TEST(SpoolCrash, EveryRecordAcceptedBeforeAnyCrashIsDeliveredAfterIt) {
         duplicates += o.duplicates;
         EXPECT_TRUE(o.missing.empty()) << "crash tearing append " << k << ": missing " << Ids(o.missing);
     }
-    std::printf("crash points: %ld writes, %ld scenarios (%ld with a torn append), 0 missing expected, "
-                "%ld records delivered twice in all\n",
-                total, scenarios, torn, duplicates);
+    std::printf(
+        "crash points: %ld writes, %ld scenarios (%ld with a torn append), 0 missing expected, "
+        "%ld records delivered twice in all\n",
+        total, scenarios, torn, duplicates);
 }
 
 }  // namespace

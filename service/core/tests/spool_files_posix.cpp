@@ -24,7 +24,8 @@ public:
     bool ReadAt(std::uint64_t offset, void* data, std::size_t size, std::size_t* got) override {
         *got = 0;
         while (*got < size) {
-            ssize_t n = pread(m_fd, static_cast<char*>(data) + *got, size - *got, static_cast<off_t>(offset + *got));
+            ssize_t n =
+                pread(m_fd, static_cast<char*>(data) + *got, size - *got, static_cast<off_t>(offset + *got));
             if (n < 0 && errno == EINTR) continue;
             if (n < 0) return false;
             if (n == 0) break;
@@ -59,7 +60,8 @@ public:
         if (dir == nullptr) return false;
         while (dirent* entry = readdir(dir)) {
             struct stat st;
-            if (stat(m_path.Of(entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) names->push_back(entry->d_name);
+            if (stat(m_path.Of(entry->d_name).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+                names->push_back(entry->d_name);
         }
         closedir(dir);
         return true;

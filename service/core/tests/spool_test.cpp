@@ -34,7 +34,8 @@ std::vector<unsigned char> Record(int seq) {
 
 int SeqOf(const std::vector<unsigned char>& r) {
     int seq = -1;
-    if (r.size() != kRecord || std::sscanf(reinterpret_cast<const char*>(r.data()) + 92, "message %d", &seq) != 1 ||
+    if (r.size() != kRecord ||
+        std::sscanf(reinterpret_cast<const char*>(r.data()) + 92, "message %d", &seq) != 1 ||
         r != Record(seq))
         return -1;
     return seq;
@@ -49,7 +50,8 @@ public:
         std::string unreadable;   // a file that cannot be opened
     };
 
-    FaultyFolder(const std::string& path, Faults* faults) : m_inner(MakeSpoolFolder(path)), m_faults(faults) {}
+    FaultyFolder(const std::string& path, Faults* faults)
+        : m_inner(MakeSpoolFolder(path)), m_faults(faults) {}
 
     bool Create() override { return m_inner->Create(); }
     bool List(std::vector<std::string>* names) override { return m_inner->List(names); }
@@ -69,7 +71,9 @@ public:
     bool Rename(const std::string& from, const std::string& to) override {
         return !m_faults->crashed && m_inner->Rename(from, to);
     }
-    bool ReadSmall(const std::string& name, std::string* bytes) override { return m_inner->ReadSmall(name, bytes); }
+    bool ReadSmall(const std::string& name, std::string* bytes) override {
+        return m_inner->ReadSmall(name, bytes);
+    }
     bool Replace(const std::string& name, const std::string& bytes) override {
         return !m_faults->crashed && m_inner->Replace(name, bytes);
     }
@@ -77,7 +81,8 @@ public:
 private:
     class File : public ISpoolFile {
     public:
-        File(std::unique_ptr<ISpoolFile> inner, Faults* faults) : m_inner(std::move(inner)), m_faults(faults) {}
+        File(std::unique_ptr<ISpoolFile> inner, Faults* faults)
+            : m_inner(std::move(inner)), m_faults(faults) {}
         bool Append(const void* data, std::size_t size) override {
             if (m_faults->crashed) return false;
             if (m_faults->failAppend) {
@@ -112,8 +117,8 @@ protected:
     void TearDown() override { fs::remove_all(m_dir.parent_path()); }
 
     std::unique_ptr<CSpool> Make(SpoolLimits limits = {}, const std::string& destination = "srv1") {
-        return std::unique_ptr<CSpool>(
-            new CSpool(std::unique_ptr<ISpoolFolder>(new FaultyFolder(m_dir.string(), &m_faults)), destination, limits));
+        return std::unique_ptr<CSpool>(new CSpool(
+            std::unique_ptr<ISpoolFolder>(new FaultyFolder(m_dir.string(), &m_faults)), destination, limits));
     }
 
     // Delivers up to `count` records, each checked to carry the next sequence number from `first`.
@@ -148,7 +153,8 @@ protected:
         if (!fs::exists(m_dir)) return names;
         for (const auto& e : fs::directory_iterator(m_dir)) {
             std::string name = e.path().filename().string();
-            if (name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+            if (name.size() >= suffix.size() &&
+                name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
                 names.push_back(name);
         }
         std::sort(names.begin(), names.end());
@@ -237,7 +243,8 @@ TEST(SpoolFormat, PositionSurvivesOnlyIntact) {
 
 std::string Tagged(const std::string& name, const std::string& destination) {
     char tag[16];
-    std::snprintf(tag, sizeof tag, "~%08lx", static_cast<unsigned long>(Crc32(destination.data(), destination.size())));
+    std::snprintf(tag, sizeof tag, "~%08lx",
+                  static_cast<unsigned long>(Crc32(destination.data(), destination.size())));
     return name + tag;
 }
 
@@ -283,11 +290,16 @@ TEST(SpoolFormat, OnlyThisSpoolsSegmentFilesAreRecognised) {
         bool mine;
         std::uint64_t number;
     } cases[] = {
-        {"srv1.00000012.spl", true, 12},   {"srv1.123456789012.spl", true, 123456789012ull},
-        {"srv1.7.spl", true, 7},           {"srv10.00000012.spl", false, 0},
-        {"srv.00000012.spl", false, 0},    {"srv1.state", false, 0},
-        {"srv1.state.tmp", false, 0},      {"srv1..spl", false, 0},
-        {"srv1.12a.spl", false, 0},        {"srv1.00000012.spl.tmp", false, 0},
+        {"srv1.00000012.spl", true, 12},
+        {"srv1.123456789012.spl", true, 123456789012ull},
+        {"srv1.7.spl", true, 7},
+        {"srv10.00000012.spl", false, 0},
+        {"srv.00000012.spl", false, 0},
+        {"srv1.state", false, 0},
+        {"srv1.state.tmp", false, 0},
+        {"srv1..spl", false, 0},
+        {"srv1.12a.spl", false, 0},
+        {"srv1.00000012.spl.tmp", false, 0},
         {"srv1.99999999999999999999.spl", false, 0},
     };
     for (const auto& c : cases) {
@@ -329,10 +341,10 @@ TEST_F(SpoolTest, RecordsComeBackExactlyAndInOrder) {
 TEST_F(SpoolTest, RestartResumesWhereDeliveryStood) {
     const struct {
         const char* name;
-        int delivered;  // before the position is flushed
+        int delivered;   // before the position is flushed
         bool headTaken;  // one more handed to the destination, not yet marked
-        int more;  // delivered after the flush
-        bool crash;  // the process dies: nothing after the flush reaches the disk
+        int more;        // delivered after the flush
+        bool crash;      // the process dies: nothing after the flush reaches the disk
         int wantFirst;
     } cases[] = {
         {"nothing delivered, clean close", 0, false, 0, false, 0},
@@ -373,18 +385,20 @@ TEST_F(SpoolTest, DamageIsSkippedAndReportedOnceTheRestDelivered) {
     const struct {
         const char* name;
         std::uint64_t offset;  // into the segment file
-        bool cut;  // cut the file there; otherwise flip the byte there
-        bool stillAhead;  // after two more are delivered
+        bool cut;              // cut the file there; otherwise flip the byte there
+        bool stillAhead;       // after two more are delivered
         std::vector<int> want;
     } cases[] = {
         {"torn tail", 9 * kFrame + 100, true, true, Range(0, 9)},
         {"torn inside the last header", 9 * kFrame + 7, true, true, Range(0, 9)},
-        {"flipped payload byte", 4 * kFrame + kFrameHeaderBytes + 50, false, true, [] {
+        {"flipped payload byte", 4 * kFrame + kFrameHeaderBytes + 50, false, true,
+         [] {
              std::vector<int> v = Range(0, 4), w = Range(5, 10);
              v.insert(v.end(), w.begin(), w.end());
              return v;
          }()},
-        {"flipped length byte", 4 * kFrame + 4, false, true, [] {
+        {"flipped length byte", 4 * kFrame + 4, false, true,
+         [] {
              std::vector<int> v = Range(0, 4), w = Range(5, 10);
              v.insert(v.end(), w.begin(), w.end());
              return v;
@@ -499,7 +513,8 @@ TEST_F(SpoolTest, FullSpoolRefusesAndCountsUntilDeliveryFreesSpace) {
 TEST_F(SpoolTest, UnwritableFolderFailsCleanly) {
     // A folder below a plain file cannot be made, whoever runs the test.
     std::ofstream(m_dir.parent_path() / "plain") << "x";
-    auto spool = std::unique_ptr<CSpool>(new CSpool(MakeSpoolFolder((m_dir.parent_path() / "plain" / "spool").string()), "srv1"));
+    auto spool = std::unique_ptr<CSpool>(
+        new CSpool(MakeSpoolFolder((m_dir.parent_path() / "plain" / "spool").string()), "srv1"));
     EXPECT_FALSE(spool->Open().ok);
     EXPECT_EQ(spool->Append(Record(1).data(), kRecord), SpoolAppend::kFailed);
     EXPECT_EQ(spool->Append(Record(2).data(), kRecord), SpoolAppend::kFailed);

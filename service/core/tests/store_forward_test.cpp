@@ -34,8 +34,8 @@ struct Gate {
     std::mutex lock;
     std::condition_variable cv;
     bool open = true;
-    int reads = 0;  // segment opens for reading, the waiting ones included
-    int timedOut = 0;  // reads let through by the bound, not by Set
+    int reads = 0;           // segment opens for reading, the waiting ones included
+    int timedOut = 0;        // reads let through by the bound, not by Set
     std::string unreadable;  // from its second open for reading on: the first is the scan's
     int unreadableOpens = 0;
 
@@ -75,8 +75,12 @@ public:
     }
     bool Remove(const std::string& name) override { return m_inner->Remove(name); }
     bool Rename(const std::string& from, const std::string& to) override { return m_inner->Rename(from, to); }
-    bool ReadSmall(const std::string& name, std::string* bytes) override { return m_inner->ReadSmall(name, bytes); }
-    bool Replace(const std::string& name, const std::string& bytes) override { return m_inner->Replace(name, bytes); }
+    bool ReadSmall(const std::string& name, std::string* bytes) override {
+        return m_inner->ReadSmall(name, bytes);
+    }
+    bool Replace(const std::string& name, const std::string& bytes) override {
+        return m_inner->Replace(name, bytes);
+    }
 
 private:
     std::unique_ptr<ISpoolFolder> m_inner;
@@ -253,10 +257,12 @@ TEST_F(StoreForward, AHungDestinationHoldsNeitherAnotherDrainNorTheFlush) {
     ExpectEachSenderInOrder(suite.Got("b-ok"), 1, kRecords);
     // Its delivered segments go once the flush has saved a position past them.
     bool flushed = false;
-    for (auto until = std::chrono::steady_clock::now() + 8s; !flushed && std::chrono::steady_clock::now() < until;) {
+    for (auto until = std::chrono::steady_clock::now() + 8s;
+         !flushed && std::chrono::steady_clock::now() < until;) {
         flushed = true;
         for (const auto& e : fs::directory_iterator(Spool()))
-            if (e.path().filename().string().rfind(SpoolName("b-ok") + ".", 0) == 0 && e.path().extension() == ".spl")
+            if (e.path().filename().string().rfind(SpoolName("b-ok") + ".", 0) == 0 &&
+                e.path().extension() == ".spl")
                 flushed = false;
         if (!flushed) std::this_thread::sleep_for(10ms);
     }
@@ -351,7 +357,8 @@ TEST_F(StoreForward, ASegmentThatCannotBeReadIsSetAsideToldAndCounted) {
     EXPECT_EQ(forward.Deliver("a", after.data()), DeliveryOutcome::kDelivered);
     ASSERT_TRUE(forward.Stop(5000));
     EXPECT_EQ(forward.Counters().damaged, 1u);
-    EXPECT_EQ(suite.LinesWith(gate.unreadable + kSetAsideSuffix + " cannot be read, set aside with 10 records"), 1);
+    EXPECT_EQ(
+        suite.LinesWith(gate.unreadable + kSetAsideSuffix + " cannot be read, set aside with 10 records"), 1);
     EXPECT_TRUE(fs::exists(fs::path(Spool()) / (gate.unreadable + kSetAsideSuffix)));
 }
 

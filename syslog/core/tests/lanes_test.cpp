@@ -57,12 +57,12 @@ struct OpenOnExit {
 
 struct Message {
     std::uint32_t sender;
-    std::uint64_t seq;       // per sender, from 0
-    unsigned handleUs = 0;   // handling, in parallel
-    unsigned deliverUs = 0;  // the ordered step
-    unsigned refusals = 0;   // attempts refused before one is accepted
-    bool queuesStep = true;  // false: refused by the parser, no step
-    Gate* hold = nullptr;    // handling waits until it opens
+    std::uint64_t seq;            // per sender, from 0
+    unsigned handleUs = 0;        // handling, in parallel
+    unsigned deliverUs = 0;       // the ordered step
+    unsigned refusals = 0;        // attempts refused before one is accepted
+    bool queuesStep = true;       // false: refused by the parser, no step
+    Gate* hold = nullptr;         // handling waits until it opens
     Gate* deliverHold = nullptr;  // the ordered step waits until it opens
 };
 
@@ -126,7 +126,7 @@ public:
     ~TestPlatform() override = default;
 
     std::atomic<bool> refuseStarts{false};
-    std::atomic<int> startDelayMs{0};     // a slow creation: the new thread runs before it returns
+    std::atomic<int> startDelayMs{0};  // a slow creation: the new thread runs before it returns
     std::atomic<bool> holdHandling{false};
     std::atomic<int> started{0};
     std::atomic<int> handling{0};
@@ -271,7 +271,8 @@ TEST(Lanes, ASlowSenderDelaysOnlyItself) {
         m.deliverHold = &slowDone;  // its deliveries do not end until the fast sender's have
         ASSERT_TRUE(Push(run.lanes, m));
     }
-    for (int i = 0; i < kFastCount; ++i) ASSERT_TRUE(Push(run.lanes, Message{kFast, static_cast<std::uint64_t>(i)}));
+    for (int i = 0; i < kFastCount; ++i)
+        ASSERT_TRUE(Push(run.lanes, Message{kFast, static_cast<std::uint64_t>(i)}));
     EXPECT_TRUE(ovtest::WaitUntil([&] { return run.ledger.Count(kFast) >= kFastCount; }, 30s, 1ms))
         << "the fast sender waited for the slow one";
     EXPECT_EQ(run.ledger.Count(kFast), static_cast<std::size_t>(kFastCount));
@@ -399,7 +400,8 @@ TEST(Lanes, BoundsRefuseWhatWouldExceedThem) {
         run.platform.refuseStarts = true;  // nothing is handled: what is held stays held
         run.lanes.Open();
         int accepted = 0;
-        for (int i = 0; i < 20; ++i) accepted += Push(run.lanes, Message{1, static_cast<std::uint64_t>(accepted)}) ? 1 : 0;
+        for (int i = 0; i < 20; ++i)
+            accepted += Push(run.lanes, Message{1, static_cast<std::uint64_t>(accepted)}) ? 1 : 0;
         EXPECT_EQ(accepted, c.accepted);
         run.platform.refuseStarts = false;
         run.lanes.Open();  // starts the thread that the refused starts left missing
@@ -410,13 +412,16 @@ TEST(Lanes, BoundsRefuseWhatWouldExceedThem) {
 
 // Positions past what 32 bits hold behave as fresh ones.
 TEST(Lanes, PositionsBeyondThirtyTwoBits) {
-    for (std::uint64_t start : {std::uint64_t{0}, (std::uint64_t{1} << 32) - 50, (std::uint64_t{1} << 63) - 50}) {
+    for (std::uint64_t start :
+         {std::uint64_t{0}, (std::uint64_t{1} << 32) - 50, (std::uint64_t{1} << 63) - 50}) {
         SCOPED_TRACE(start);
         LanesLimits limits = SmallLimits(4);
         limits.firstPosition = start;
         CoreRun run(limits);
         run.lanes.Open();
-        for (int i = 0; i < 300; ++i) ASSERT_TRUE(Push(run.lanes, Message{static_cast<std::uint32_t>(i % 3), static_cast<std::uint64_t>(i / 3)}));
+        for (int i = 0; i < 300; ++i)
+            ASSERT_TRUE(Push(run.lanes,
+                             Message{static_cast<std::uint32_t>(i % 3), static_cast<std::uint64_t>(i / 3)}));
         ASSERT_TRUE(run.lanes.WaitDrained(kDrainBoundMs));
         ExpectExactlyOnceInOrder(run.ledger, {{0, 100}, {1, 100}, {2, 100}});
     }

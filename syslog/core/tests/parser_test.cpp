@@ -87,7 +87,8 @@ const Case kCases[] = {
     {__LINE__, "<13>1 - sw1 app - - - ", kAccepted, "sw1", "app: "},
     {__LINE__, "<13>1 - sw1 - 42 - - x", kAccepted, "sw1", "x"},
     {__LINE__, "<13>1 - sw1 app - - -  two", kAccepted, "sw1", "app:  two"},
-    {__LINE__, "<13>1 2003-10-11T22:14:15.003Z mymachine.example.com su - ID47 - \xEF\xBB\xBF'su root' failed",
+    {__LINE__,
+     "<13>1 2003-10-11T22:14:15.003Z mymachine.example.com su - ID47 - \xEF\xBB\xBF'su root' failed",
      kAccepted, "mymachine.example.c", "su: 'su root' failed"},
     {__LINE__, "<13>1 - h a - - - \xEF\xBB\xBF\xEF\xBB\xBFx", kAccepted, "h", "a: \xEF\xBB\xBFx"},
     {__LINE__, "<13>1 - h a - - - \xEF\xBBx", kAccepted, "h", "a: \xEF\xBBx"},
@@ -153,8 +154,8 @@ TEST(ParseDatagram, ReducesEachDatagramToHostAndMessage) {
         char message[kMessageBlockSize];
         std::memset(host, '#', sizeof host);
         std::memset(message, '#', sizeof message);
-        bool accepted = syslogparse::ParseDatagram(c.datagram.data(), c.datagram.size(), kSender, host,
-                                                   message);
+        bool accepted =
+            syslogparse::ParseDatagram(c.datagram.data(), c.datagram.size(), kSender, host, message);
         ASSERT_EQ(accepted, c.accepted) << "case at line " << c.line;
         if (!accepted) {
             EXPECT_EQ(host[0], '#') << "case at line " << c.line << ": refused, yet host written";
@@ -182,8 +183,8 @@ TEST(IsTimestamp, AcceptsOnlyTheTimestampShape) {
         const char* field;
         bool expected;
     } cases[] = {
-        {"Jan 12 10:00:00", true}, {"Feb  1 00:00:00", true}, {"Dec 31 23:59:59", true},
-        {"May 05 12:34:56", true}, {"Jan 12 10:00:0", false}, {"Jan 12 10-00:00", false},
+        {"Jan 12 10:00:00", true},  {"Feb  1 00:00:00", true},  {"Dec 31 23:59:59", true},
+        {"May 05 12:34:56", true},  {"Jan 12 10:00:0", false},  {"Jan 12 10-00:00", false},
         {"JAN 12 10:00:00", false}, {"Jan12 10:00:00 ", false}, {" Jan 12 10:00:00", false},
         {"Jan  x 10:00:00", false}, {"Jan x1 10:00:00", false}, {"Sept 1 10:00:00", false},
     };

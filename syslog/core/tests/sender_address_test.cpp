@@ -29,8 +29,8 @@ TEST(SenderAddress, TextOfEachKind) {
         {__LINE__, Address({0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
         {__LINE__, Address({0, 0, 0, 0, 0, 0, 0, 0}), "::"},
         {__LINE__, Address({0x2001, 0xdb8, 0, 0, 0, 0, 0, 1}), "2001:db8::1"},
-        {__LINE__, Address({0x2001, 0xdb8, 0, 1, 0, 0, 0, 1}), "2001:db8:0:1::1"},   // the longer run
-        {__LINE__, Address({0x2001, 0, 0, 1, 0, 0, 1, 1}), "2001::1:0:0:1:1"},       // the first of two
+        {__LINE__, Address({0x2001, 0xdb8, 0, 1, 0, 0, 0, 1}), "2001:db8:0:1::1"},       // the longer run
+        {__LINE__, Address({0x2001, 0, 0, 1, 0, 0, 1, 1}), "2001::1:0:0:1:1"},           // the first of two
         {__LINE__, Address({0x2001, 0xdb8, 0, 1, 1, 1, 1, 1}), "2001:db8:0:1:1:1:1:1"},  // one zero stays
         {__LINE__, Address({0xfe80, 0, 0, 0, 0xABCD, 0xEF01, 0x2345, 0x6789}), "fe80::abcd:ef01:2345:6789"},
         {__LINE__, Address({1, 0, 0, 0, 0, 0, 0, 0}), "1::"},

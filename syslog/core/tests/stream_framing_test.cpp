@@ -72,13 +72,13 @@ const Case kCases[] = {
     {__LINE__, "3 a\nb4 c\r\nd", {{"a\nb", "c\r\nd"}}},  // delimiters inside a counted frame are data
     {__LINE__, "0 5 hello", {{"hello"}}},                // an empty frame is skipped
     {__LINE__, "007 <1>abcd", {{"<1>abcd"}}},
-    {__LINE__, "12 abcdefghijkl", {{"abcdefgh"}}},      // longer than kept, not beyond the limit
+    {__LINE__, "12 abcdefghijkl", {{"abcdefgh"}}},  // longer than kept, not beyond the limit
     {__LINE__, "20 abcdefghijklmnopqrst2 ok", {{"abcdefgh+", "ok"}}},  // beyond: cut, the rest skipped
     {__LINE__, "1000000000000 abcdefghij", {{"abcdefgh+"}}},           // 10^12: cut as soon as kept
     {__LINE__, "99999999999999999999999 x", {{}, true}},               // more digits than any length
-    {__LINE__, "5 abc", {{}, false, true}},                             // ended inside the frame
-    {__LINE__, "12", {{}, false, true}},                                // ended inside the length
-    {__LINE__, "1x2 ab", {{}, true}},                                   // a length that is no number
+    {__LINE__, "5 abc", {{}, false, true}},                            // ended inside the frame
+    {__LINE__, "12", {{}, false, true}},                               // ended inside the length
+    {__LINE__, "1x2 ab", {{}, true}},                                  // a length that is no number
     {__LINE__, "3 abc12a", {{"abc"}, true}},
     {__LINE__, "5\tabcde", {{}, true}},
     // Lines.
@@ -86,8 +86,8 @@ const Case kCases[] = {
     {__LINE__, "<1>a\r\n<2>b\r\n", {{"<1>a", "<2>b"}}},
     {__LINE__, "<1>a\0<2>b\0"s, {{"<1>a", "<2>b"}}},  // as Python's handler sends
     {__LINE__, "\n\r\n\0<1>a\n\n"s, {{"<1>a"}}},      // empty lines are no messages
-    {__LINE__, "<1>a\rb\n", {{"<1>a\rb"}}},            // only a CR before the LF goes
-    {__LINE__, "<1>last", {{"<1>last"}}},              // the last delimiter left out
+    {__LINE__, "<1>a\rb\n", {{"<1>a\rb"}}},           // only a CR before the LF goes
+    {__LINE__, "<1>last", {{"<1>last"}}},             // the last delimiter left out
     {__LINE__, "<1>last\r", {{"<1>last"}}},
     {__LINE__, "abcdefghijklmnopq\n5 <1>ab", {{"abcdefgh+", "<1>ab"}}},  // a line beyond the limit
     {__LINE__, "abcdefghij\n", {{"abcdefgh"}}},
@@ -98,7 +98,8 @@ const Case kCases[] = {
 
 TEST(StreamFraming, SameMessagesHoweverTheStreamIsCut) {
     for (const Case& c : kCases) {
-        for (std::size_t piece : {c.stream.size() + 1, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}}) {
+        for (std::size_t piece :
+             {c.stream.size() + 1, std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}}) {
             Outcome got = Frame(c.stream, piece);
             EXPECT_TRUE(got == c.expected) << "case at line " << c.line << ", pieces of " << piece << ": got "
                                            << Show(got) << ", expected " << Show(c.expected);

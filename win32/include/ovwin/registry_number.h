@@ -29,6 +29,7 @@ RegNumber ReadRegNumber(HKEY root, const char* subKey, const char* valueName, st
 // A number the programs wrote themselves (a counter, a flag): read only when stored as `type`,
 // REG_DWORD or REG_QWORD, of that type's size. False, *value untouched, otherwise. A null subKey
 // reads from root itself.
-bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type, std::uint64_t* value);
+bool ReadRegStoredNumber(HKEY root, const char* subKey, const char* valueName, DWORD type,
+                         std::uint64_t* value);
 
 }  // namespace ovwin

@@ -25,7 +25,6 @@ const char* GetRegInfo(HKEY root, const char* subKey, const char* valueName);
 
 // Writes one value (REG_SZ, or REG_DWORD from decimal text) into an existing key; never creates
 // the key. A null subKey means root itself. 1 when written, 0 otherwise.
-int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName,
-                 const char* data);
+int SetValueName(HKEY root, const char* subKey, unsigned long type, const char* valueName, const char* data);
 
 }  // namespace ovwin

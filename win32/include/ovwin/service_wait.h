@@ -31,8 +31,9 @@ struct StopOutcome {
 // A refused request with no stop under way is not waited on. `underWay` runs once, before the
 // wait; `eachPoll` before each further query. `ask` sends the request and gives the state the
 // manager answered with; `query` reads the state.
-StopOutcome StopAndWait(const std::function<bool(DWORD* state)>& ask, const std::function<bool(DWORD* state)>& query,
-                        ServicePolling timing, const std::function<void()>& eachPoll = {},
+StopOutcome StopAndWait(const std::function<bool(DWORD* state)>& ask,
+                        const std::function<bool(DWORD* state)>& query, ServicePolling timing,
+                        const std::function<void()>& eachPoll = {},
                         const std::function<void()>& underWay = {});
 StopOutcome StopAndWait(SC_HANDLE service, ServicePolling timing, const std::function<void()>& eachPoll = {},
                         const std::function<void()>& underWay = {});
