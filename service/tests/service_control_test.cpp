@@ -48,10 +48,13 @@ private:
     std::vector<Report> m_reports;
 };
 
-volatile LONG g_workerEnd = 0;
+// Manual-reset: set when the supervision asks the worker to end.
+HANDLE g_workerEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
 
+// Rests until asked to end; one not ended in time the supervision ends from outside.
 unsigned __stdcall IdleWorker(void*) {
-    while (ovwin::AtomicRead(g_workerEnd) == 0) Sleep(1);
+    while (WaitForSingleObject(g_workerEnd, 1000) == WAIT_TIMEOUT) {
+    }
     return 0;
 }
 
@@ -63,7 +66,7 @@ public:
         : m_service(service), m_restAfterMs(restAfterMs), m_drainMs(drainMs) {}
 
 protected:
-    void AskToEnd() override { InterlockedExchange(&g_workerEnd, 1); }
+    void AskToEnd() override { SetEvent(g_workerEnd); }
     void AskToPause() override { m_pauseAsked = Now(); }
     bool Resting() override { return m_restAfterMs != INFINITE && Now() - m_pauseAsked >= m_restAfterMs; }
     long Pending() override { return Now() < m_drainEnd ? 1 : 0; }
@@ -86,7 +89,7 @@ public:
         : m_service(
               [=](CSyslogService& s) { return std::make_unique<SlowSupervisor>(s, restAfterMs, drainMs); },
               [this](SERVICE_STATUS_HANDLE, const SERVICE_STATUS& s) { return recorder.Send(s); }) {
-        InterlockedExchange(&g_workerEnd, 0);
+        ResetEvent(g_workerEnd);
         m_service.status().Attach(reinterpret_cast<SERVICE_STATUS_HANDLE>(1));  // never used as a handle
         m_service.status().Report(SERVICE_START_PENDING);
         m_thread.reset(reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Supervise, this, 0, nullptr)));

@@ -123,7 +123,7 @@ int Watch(SC_HANDLE service, const Control& control) {
         // The state read after the control returned decides: one read before may be stale.
         if ((controlDone && !IsPending(now.dwCurrentState)) || GetTickCount64() - start >= kWatchLimitMs)
             break;
-        Sleep(1);
+        Sleep(1);  // the watch samples as often as it can: each report is to be seen
     }
     WaitForSingleObject(sender, kWatchLimitMs);
     CloseHandle(sender);

@@ -183,7 +183,7 @@ protected:
         ASSERT_TRUE(ovtest::WaitUntil(
             [&] {
                 sender.SendTo(port, "<13> ready");
-                Sleep(50);
+                Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
                 return ReceivedCount() > 0;
             },
             kWait))
@@ -411,7 +411,7 @@ TEST_F(ReceiveLoop, DeletingTheMessageLeavesItsTextsToTheCallback) {
     ASSERT_TRUE(ovtest::WaitUntil(
         [&] {
             sender.SendTo(port, "<13>Jan 12 10:00:00 owner kept");
-            Sleep(50);
+            Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
             return ReceivedCount() > 0;
         },
         kWait));
@@ -473,7 +473,7 @@ TEST_F(ReceiveLoop, StepsFollowTheArrivalOrder) {
     ASSERT_TRUE(ovtest::WaitUntil(
         [&] {
             sender.SendTo(port, "<13>Jan 12 10:00:00 host -1");
-            Sleep(50);
+            Sleep(50);  // paces the resends: a datagram may be lost, the wait around it is bounded
             return !TurnsOf("host").empty();
         },
         kWait));
